@@ -1,0 +1,72 @@
+#pragma once
+
+// Local request channel between the service and its clients. On Linux a "pipe"
+// named N is the SOCK_SEQPACKET Unix socket file N in the runtime folder.
+//
+// Framing: a request is exactly one record of 1 to 8191 bytes. The response is
+// sent as one or more records of at most 65,536 bytes each, then the server
+// closes the connection; a client reads records until end of stream and
+// concatenates them. One request and one response per connection.
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vn::platform {
+
+inline constexpr std::size_t kMaxRequestBytes = 8191;
+inline constexpr std::size_t kMaxResponseRecordBytes = 65536;
+
+// $XDG_RUNTIME_DIR when set and absolute, else /tmp/varnel-<uid> (created 0700).
+// Throws std::runtime_error naming the folder when it is not a directory owned by
+// the current user, or when group or others can access it.
+std::filesystem::path RuntimeFolder();
+
+// RuntimeFolder() / name. Throws std::runtime_error when the path does not fit
+// a Unix socket address.
+std::filesystem::path PipePath(const std::string& name);
+
+// Client side: connects to the pipe, writes the request as one record, reads
+// records until end of stream (at most maxResponseBytes; the rest is dropped),
+// each wait bounded by timeout. Returns nullopt when the pipe cannot be opened
+// (no socket file, nothing listening, unsafe runtime folder, path too long).
+// A connection that ends without an answer gives an empty string.
+std::optional<std::string> SendPipeRequest(const std::string& name, const std::string& request,
+                                           std::size_t maxResponseBytes,
+                                           std::chrono::milliseconds timeout);
+
+// Server side: one listening socket, serving one connection at a time on a
+// thread of its own. Created and stopped from one thread (the owner's).
+class PipeListener {
+ public:
+  using Handler = std::function<std::string(const std::string& request)>;
+
+  // Binds and listens on PipePath(name) with mode 0600. A stale socket file
+  // (connection refused) is replaced. Throws std::runtime_error when another
+  // process already serves the name ("... a service is already running"), when
+  // the runtime folder is unsafe, or when binding fails.
+  PipeListener(const std::string& name, Handler handler);
+
+  // Stops the thread (returns promptly, whatever a client is doing) and removes
+  // the socket file.
+  ~PipeListener();
+
+  PipeListener(const PipeListener&) = delete;
+  PipeListener& operator=(const PipeListener&) = delete;
+
+  // Starts the serving thread. Called once.
+  void Start();
+
+  // Wakes and joins the serving thread; idempotent; never waits for a client.
+  void Stop();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state;
+};
+
+}  // namespace vn::platform

@@ -1,0 +1,27 @@
+#pragma once
+
+// Process-level services: environment, the running program's own path, and
+// starting other programs.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vn::platform {
+
+// The variable's value, or nullopt when it is not set.
+std::optional<std::string> GetEnvironment(const std::string& name);
+
+// Full path of the running program (/proc/self/exe); empty when unknown.
+std::filesystem::path ProgramPath();
+
+// Starts program with the given arguments (argv[1..]); does not wait for it and
+// leaves no zombie behind. True when the program was started (exec succeeded).
+bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+
+// Process-wide set-up every program does first in main: SIGPIPE ignored, and
+// one-time library initialisation (libcurl's global init).
+void InitializeProcess();
+
+}  // namespace vn::platform
