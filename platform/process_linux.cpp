@@ -1,0 +1,87 @@
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <system_error>
+
+#include "platform/process.h"
+
+extern char** environ;
+
+namespace vn::platform {
+
+std::optional<std::string> GetEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+std::filesystem::path ProgramPath() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return path;
+}
+
+bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
+  // Double fork: the intermediate child exits at once and is reaped here, so the
+  // started program is adopted by init and never lingers as our zombie. A pipe
+  // with close-on-exec tells whether exec succeeded.
+  int statusPipe[2];
+  if (pipe2(statusPipe, O_CLOEXEC) != 0) return false;
+
+  const pid_t child = fork();
+  if (child < 0) {
+    close(statusPipe[0]);
+    close(statusPipe[1]);
+    return false;
+  }
+  if (child == 0) {
+    close(statusPipe[0]);
+    setsid();
+    std::vector<std::string> owned;
+    owned.reserve(arguments.size() + 1);
+    owned.push_back(program.string());
+    owned.insert(owned.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : owned) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t grandchild = 0;
+    const int result =
+        posix_spawn(&grandchild, argv[0], nullptr, &attributes, argv.data(), environ);
+    const char ok = result == 0 ? 1 : 0;
+    (void)!write(statusPipe[1], &ok, 1);
+    _exit(0);
+  }
+
+  close(statusPipe[1]);
+  char ok = 0;
+  ssize_t got;
+  do {
+    got = read(statusPipe[0], &ok, 1);
+  } while (got < 0 && errno == EINTR);
+  close(statusPipe[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return got == 1 && ok == 1;
+}
+
+void InitializeProcess() {
+  signal(SIGPIPE, SIG_IGN);
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+}  // namespace vn::platform

@@ -1,0 +1,1 @@
+# platform_net_tests: http and sha256 tests

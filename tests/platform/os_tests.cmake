@@ -1,0 +1,1 @@
+# platform_os_tests: pipe, process and location tests
