@@ -1,0 +1,114 @@
+#pragma once
+
+// Narrow HTTP seam for the download engine (libcurl backend: http_curl.cpp).
+// One HttpSession per download run (shared DNS, TLS-session and connection
+// caches); one HttpConnection per worker thread, reused across that worker's
+// requests so keep-alive connections carry successive segments. HTTP/1.1 only,
+// redirects followed (at most 10, never HTTPS to HTTP), proxies from the
+// environment, TLS verification on, connect bound 30 s, a transfer that gets no
+// byte for 60 s fails. "Accept-Encoding: identity" is always sent; no automatic
+// decompression.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vn::platform {
+
+// What one download's requests are built from; immutable once made.
+struct RequestTarget {
+  std::string url;        // as given
+  std::string host;       // without port
+  std::string path;       // path + query + fragment as written
+  std::string userAgent;  // the task's, else "VarnelV2/0.1"
+  std::string referrer;   // sent as Referer when not empty
+  std::uint16_t port = 0;  // the URL's, else 80 / 443
+  bool secure = false;     // https
+};
+
+// Throws std::runtime_error("Invalid download URL") for anything but an
+// absolute http or https URL.
+RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
+                                const std::string& referrer);
+
+// Head of the final response of a redirect chain.
+struct HttpResponseHead {
+  long status = 0;
+  std::int64_t contentLength = 0;  // 0 when absent or unparsable
+  std::string contentRange;        // raw header value, "" when absent
+  std::string etag;                // raw, quotes kept, "" when absent or > 255 chars
+  std::string lastModified;        // raw, "" when absent or > 255 chars
+};
+
+// Inclusive byte range for a Range header.
+struct ByteRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+};
+
+enum class HttpOutcome {
+  Completed,      // the body ended cleanly (all of it was delivered)
+  Stopped,        // a callback asked to stop: not an error, rest of body abandoned
+  RequestFailed,  // no response head arrived (connect, TLS, send, receive)
+  BodyFailed,     // the head arrived but the body broke off
+};
+
+struct HttpResult {
+  HttpOutcome outcome = HttpOutcome::RequestFailed;
+  int errorCode = 0;   // libcurl result code when failed
+  std::string error;   // libcurl's error buffer, else curl_easy_strerror
+  bool headReceived = false;
+};
+
+class HttpSession {
+ public:
+  // Throws std::runtime_error("Failed to open HTTP session").
+  HttpSession();
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  struct Shared;
+  Shared& shared() { return *sharedState; }
+
+ private:
+  std::unique_ptr<Shared> sharedState;
+};
+
+// Callbacks of one request, all called on the calling thread.
+struct HttpCallbacks {
+  // Once, with the final response's head, before any body byte. Return false to
+  // abandon the body (outcome Stopped).
+  std::function<bool(const HttpResponseHead&)> onHead;
+  // Body chunks of up to kHttpChunkBytes, in order. Return false to stop
+  // (outcome Stopped); throwing also ends the transfer and propagates.
+  std::function<bool(const char* data, std::size_t size)> onChunk;
+  // Polled often (also while no data arrives); true ends the transfer at once
+  // with outcome Stopped.
+  std::function<bool()> shouldStop;
+};
+
+inline constexpr std::size_t kHttpChunkBytes = 262144;
+
+// One connection of a worker; not thread-safe, must not outlive its session.
+class HttpConnection {
+ public:
+  explicit HttpConnection(HttpSession& session);
+  ~HttpConnection();
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
+
+  // GET of target, with "Range: bytes=first-last" when range is given.
+  // Exceptions thrown by callbacks propagate after the transfer is cleaned up.
+  HttpResult Get(const RequestTarget& target, const std::optional<ByteRange>& range,
+                 const HttpCallbacks& callbacks);
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle;
+};
+
+}  // namespace vn::platform
