@@ -1,0 +1,1 @@
+#include "apps/service/core/data_locations.h"

@@ -1,0 +1,70 @@
+#pragma once
+
+// A loopback HTTP/1.1 server for tests, with switches for the faults a download
+// engine must survive. Serves resources registered by path; binds 127.0.0.1 on
+// an ephemeral port; keep-alive supported; one thread per connection. All
+// switches may be changed while the server runs. The destructor stops it and
+// joins every thread (bounded: client sockets are shut down).
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vn::test {
+
+struct ResourceOptions {
+  std::string body;
+  bool rangeSupport = true;        // honour "Range: bytes=a-b" with 206
+  bool sendContentLength = true;   // false: chunked transfer encoding for 200
+  bool contentRangeTotalUnknown = false;  // 206 with "Content-Range: bytes a-b/*"
+  std::string etag;                // sent when not empty (give the quotes yourself)
+  std::string lastModified;        // sent when not empty
+  int failFirstRequests = 0;       // answer the first N requests with failStatus
+  int failStatus = 503;            // e.g. 503, 429, 404
+  int status = 0;                  // when not 0: always answer this status, empty body
+  std::int64_t dropAfterBytes = -1;  // >= 0: close the connection after this many body bytes of each response
+  int dropResponses = -1;          // how many responses drop (-1: all of them)
+  std::int64_t bytesPerSecondPerConnection = 0;  // > 0: throttle each connection
+  std::string redirectTo;          // when not empty: answer 302 with this Location
+};
+
+struct ServerCounters {
+  int requests = 0;                 // requests for any path
+  int rangeRequests = 0;            // requests that carried a Range header
+  int maxConcurrentConnections = 0; // highest number of open connections at once
+  int connectionsAccepted = 0;
+  std::int64_t bodyBytesSent = 0;   // response body bytes written
+};
+
+class HttpTestServer {
+ public:
+  HttpTestServer();
+  ~HttpTestServer();
+  HttpTestServer(const HttpTestServer&) = delete;
+  HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+  // Adds or replaces the resource at path (e.g. "/file.bin").
+  void SetResource(const std::string& path, const ResourceOptions& options);
+  // Changes the validators of an existing resource.
+  void SetValidators(const std::string& path, const std::string& etag,
+                     const std::string& lastModified);
+
+  std::uint16_t port() const;
+  // "http://127.0.0.1:<port><path>"
+  std::string Url(const std::string& path) const;
+
+  ServerCounters Counters() const;
+  void ResetCounters();
+  // Last value of a request header seen for path ("" when never seen).
+  std::string LastRequestHeader(const std::string& path, const std::string& name) const;
+
+  // Blocks until at least n requests have arrived (any path) or the timeout passes.
+  bool WaitForRequests(int n, std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+}  // namespace vn::test
