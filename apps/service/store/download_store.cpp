@@ -1,0 +1,229 @@
+#include "apps/service/store/download_store.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <system_error>
+#include <utility>
+
+#include "apps/service/store/sqlite_handles.h"
+#include "apps/service/store/store_schema.h"
+
+namespace vn {
+namespace {
+
+namespace schema = store_schema;
+
+// A missing or empty file becomes a fresh database; anything else must carry
+// the SQLite header, or it is damaged or foreign and gets replaced.
+bool IsUsableDatabaseFile(const std::filesystem::path& path) {
+  if (!std::filesystem::exists(path)) return true;
+  if (std::filesystem::file_size(path) == 0) return true;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::array<char, 16> header{};
+  file.read(header.data(), static_cast<std::streamsize>(header.size()));
+  if (file.gcount() != static_cast<std::streamsize>(header.size())) return false;
+  static constexpr char kSqliteHeader[16] = "SQLite format 3";  // ends in its zero byte
+  return std::memcmp(header.data(), kSqliteHeader, header.size()) == 0;
+}
+
+bool HasColumn(sqlite3* connection, const char* table, const char* column) {
+  const std::string query = std::string("PRAGMA table_info(") + table + ");";
+  SqliteStatement statement = Prepare(connection, query.c_str());
+  while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+    if (ColumnText(statement.get(), 1) == column) return true;
+  }
+  return false;
+}
+
+// Walks a query to its end. A step error is thrown rather than taken for the
+// end of the rows: a partly read list would silently hide stored downloads.
+template <typename RowHandler>
+void ForEachRow(sqlite3* connection, sqlite3_stmt* statement, RowHandler handleRow) {
+  for (;;) {
+    const int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return;
+    if (result != SQLITE_ROW) CheckSqlite(result, connection);
+    handleRow();
+  }
+}
+
+DownloadTask ReadTaskRow(sqlite3_stmt* row) {
+  DownloadTask task;
+  task.id = ColumnText(row, 0);
+  task.url = ColumnText(row, 1);
+  task.fileName = ColumnText(row, 2);
+  task.outputPath = ColumnText(row, 3);
+  task.referrer = ColumnText(row, 4);
+  task.userAgent = ColumnText(row, 5);
+  task.etag = ColumnText(row, 6);
+  task.lastModified = ColumnText(row, 7);
+  task.checksumAlgorithm = ColumnText(row, 8);
+  task.expectedChecksum = ColumnText(row, 9);
+  task.actualChecksum = ColumnText(row, 10);
+  task.failureReason = ColumnText(row, 11);
+  task.status = StatusFromText(ColumnText(row, 12));
+  task.totalBytes = sqlite3_column_int64(row, 13);
+  task.downloadedBytes = sqlite3_column_int64(row, 14);
+  task.speedBytesPerSecond = sqlite3_column_int64(row, 15);
+  task.connectionCount = sqlite3_column_int(row, 16);
+  return task;
+}
+
+void BindTask(sqlite3_stmt* statement, const DownloadTask& task) {
+  BindText(statement, 1, task.id);
+  BindText(statement, 2, task.url);
+  BindText(statement, 3, task.fileName);
+  BindText(statement, 4, task.outputPath);
+  BindText(statement, 5, task.referrer);
+  BindText(statement, 6, task.userAgent);
+  BindText(statement, 7, task.etag);
+  BindText(statement, 8, task.lastModified);
+  BindText(statement, 9, task.checksumAlgorithm);
+  BindText(statement, 10, task.expectedChecksum);
+  BindText(statement, 11, task.actualChecksum);
+  BindText(statement, 12, task.failureReason);
+  BindText(statement, 13, StatusText(task.status));
+  BindInt64(statement, 14, task.totalBytes);
+  BindInt64(statement, 15, task.downloadedBytes);
+  BindInt64(statement, 16, task.speedBytesPerSecond);
+  BindInt(statement, 17, task.connectionCount);
+}
+
+// Writes the task row and all its segment rows; the caller holds the transaction.
+void WriteTask(sqlite3* connection, const DownloadTask& task) {
+  SqliteStatement upsert = Prepare(connection, schema::kUpsertDownload);
+  BindTask(upsert.get(), task);
+  CheckSqlite(sqlite3_step(upsert.get()), connection);
+
+  SqliteStatement clear = Prepare(connection, schema::kDeleteSegmentsOf);
+  BindText(clear.get(), 1, task.id);
+  CheckSqlite(sqlite3_step(clear.get()), connection);
+
+  SqliteStatement insert = Prepare(connection, schema::kInsertSegment);
+  for (std::size_t index = 0; index < task.segments.size(); ++index) {
+    const DownloadSegment& segment = task.segments[index];
+    sqlite3_reset(insert.get());
+    sqlite3_clear_bindings(insert.get());
+    BindText(insert.get(), 1, task.id);
+    BindInt(insert.get(), 2, static_cast<std::int32_t>(index));
+    BindInt64(insert.get(), 3, segment.start);
+    BindInt64(insert.get(), 4, segment.end);
+    BindInt64(insert.get(), 5, segment.downloadedBytes);
+    CheckSqlite(sqlite3_step(insert.get()), connection);
+  }
+}
+
+}  // namespace
+
+DownloadStore::DownloadStore(std::string databasePath) : databasePath(std::move(databasePath)) {}
+
+void DownloadStore::Initialize() {
+  std::lock_guard lock(mutex);
+  const std::filesystem::path path(databasePath);
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  if (!IsUsableDatabaseFile(path)) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+
+  SqliteConnection connection = OpenDatabase(databasePath);
+  Execute(connection.get(), schema::kJournalModePragma);
+  Execute(connection.get(), schema::kSynchronousPragma);
+  Execute(connection.get(), schema::kForeignKeysPragma);
+  Execute(connection.get(), schema::kCreateDownloads);
+  Execute(connection.get(), schema::kCreateDownloadSegments);
+  for (const schema::ColumnMigration& migration : schema::kMigrations) {
+    if (!HasColumn(connection.get(), "downloads", migration.column)) {
+      Execute(connection.get(), migration.statement);
+    }
+  }
+}
+
+std::vector<DownloadTask> DownloadStore::LoadAll() {
+  std::lock_guard lock(mutex);
+  SqliteConnection connection = OpenDatabase(databasePath);
+  sqlite3* db = connection.get();
+  Execute(db, schema::kJournalModePragma);
+  Execute(db, schema::kSynchronousPragma);
+
+  std::map<std::string, DownloadTask> tasks;
+  {
+    SqliteStatement rows = Prepare(db, schema::kSelectDownloads);
+    ForEachRow(db, rows.get(), [&] {
+      DownloadTask task = ReadTaskRow(rows.get());
+      std::string id = task.id;
+      tasks.insert_or_assign(std::move(id), std::move(task));
+    });
+  }
+  {
+    SqliteStatement rows = Prepare(db, schema::kSelectSegments);
+    ForEachRow(db, rows.get(), [&] {
+      if (sqlite3_column_type(rows.get(), 0) == SQLITE_NULL) return;
+      const auto task = tasks.find(ColumnText(rows.get(), 0));
+      if (task == tasks.end()) return;
+      task->second.segments.push_back({sqlite3_column_int64(rows.get(), 2),
+                                       sqlite3_column_int64(rows.get(), 3),
+                                       sqlite3_column_int64(rows.get(), 4)});
+    });
+  }
+
+  std::vector<DownloadTask> result;
+  result.reserve(tasks.size());
+  for (auto& entry : tasks) result.push_back(std::move(entry.second));
+  return result;
+}
+
+void DownloadStore::Save(const DownloadTask& task) {
+  std::lock_guard lock(mutex);
+  SqliteConnection connection = OpenDatabase(databasePath);
+  sqlite3* db = connection.get();
+  Execute(db, schema::kJournalModePragma);
+  Execute(db, schema::kSynchronousPragma);
+  Execute(db, "BEGIN IMMEDIATE TRANSACTION;");
+  try {
+    WriteTask(db, task);
+    Execute(db, "COMMIT;");
+  } catch (...) {
+    // SQLite may already have rolled back on its own (a full disk, a trigger's
+    // RAISE(ROLLBACK)); a second ROLLBACK would then fail and hide the real
+    // cause. Closing the connection discards whatever a failed ROLLBACK leaves.
+    if (sqlite3_get_autocommit(db) == 0) {
+      try {
+        Execute(db, "ROLLBACK;");
+      } catch (const std::exception&) {
+      }
+    }
+    throw;
+  }
+}
+
+void DownloadStore::Delete(const std::string& id) {
+  std::lock_guard lock(mutex);
+  SqliteConnection connection = OpenDatabase(databasePath);
+  sqlite3* db = connection.get();
+  Execute(db, schema::kJournalModePragma);
+  Execute(db, schema::kSynchronousPragma);
+  Execute(db, schema::kForeignKeysPragma);
+  SqliteStatement statement = Prepare(db, schema::kDeleteDownload);
+  BindText(statement.get(), 1, id);
+  CheckSqlite(sqlite3_step(statement.get()), db);
+}
+
+int CountStoredDownloads(const std::filesystem::path& path) {
+  // Opened without the create flag: a candidate that vanished meanwhile must
+  // not come back as an empty file.
+  SqliteConnection connection = OpenExistingDatabase(path.string());
+  if (!connection) return -1;
+  sqlite3_stmt* raw = nullptr;
+  const int prepared =
+      sqlite3_prepare_v2(connection.get(), store_schema::kCountDownloads, -1, &raw, nullptr);
+  SqliteStatement statement(raw);
+  if (prepared != SQLITE_OK) return -1;
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) return -1;
+  return sqlite3_column_int(statement.get(), 0);
+}
+
+}  // namespace vn
