@@ -24,4 +24,15 @@ bool StartDetached(const std::filesystem::path& program, const std::vector<std::
 // one-time library initialisation (libcurl's global init).
 void InitializeProcess();
 
+// Makes SIGTERM and SIGINT set a flag instead of killing the process, so a
+// service can leave its wait loop and shut down in order.
+void InstallStopSignalHandlers();
+
+// True once SIGTERM or SIGINT has arrived after InstallStopSignalHandlers.
+bool StopSignalReceived();
+
+// Ends the process at once with code, after flushing standard output and error,
+// without running static destructors: detached threads may still be running.
+[[noreturn]] void ExitProcessNow(int code);
+
 }  // namespace vn::platform

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -13,6 +15,13 @@
 extern char** environ;
 
 namespace vn::platform {
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void OnStopSignal(int) { stopSignal = 1; }
+
+}  // namespace
 
 std::optional<std::string> GetEnvironment(const std::string& name) {
   const char* value = std::getenv(name.c_str());
@@ -27,7 +36,8 @@ std::filesystem::path ProgramPath() {
   return path;
 }
 
-bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
+bool StartDetached(const std::filesystem::path& program,
+                   const std::vector<std::string>& arguments) {
   // Double fork: the intermediate child exits at once and is reaped here, so the
   // started program is adopted by init and never lingers as our zombie. A pipe
   // with close-on-exec tells whether exec succeeded.
@@ -82,6 +92,22 @@ bool StartDetached(const std::filesystem::path& program, const std::vector<std::
 void InitializeProcess() {
   signal(SIGPIPE, SIG_IGN);
   curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+void InstallStopSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool StopSignalReceived() { return stopSignal != 0; }
+
+void ExitProcessNow(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
 }
 
 }  // namespace vn::platform

@@ -1,0 +1,235 @@
+// Commands that create and steer HTTP downloads. Each handler reads all its
+// arguments before it changes anything, so a wrongly typed argument leaves the
+// list and the store untouched. `Queue`, delete's `Cancel` and file removals run
+// after the service mutex is released.
+#include <chrono>
+#include <filesystem>
+
+#include "apps/service/core/download_service.h"
+#include "apps/service/core/task_json.h"
+#include "apps/service/engine/download_engine.h"
+#include "apps/service/engine/partial_files.h"
+#include "apps/service/store/download_store.h"
+#include "apps/service/torrent/torrent_engine.h"
+#include "platform/locations.h"
+
+namespace vn {
+namespace {
+
+constexpr const char* kDefaultFileName = "download.bin";
+
+std::string TaskNotFound() { return ErrorAnswer("Task not found"); }
+std::string MissingId() { return ErrorAnswer("Missing id"); }
+
+// The text after the URL's last "/", query and fragment included; never a name
+// that would point outside the output folder.
+std::string FileNameFromUrl(const std::string& url) {
+  const auto slash = url.rfind('/');
+  if (slash == std::string::npos) return kDefaultFileName;
+  std::string name = url.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return kDefaultFileName;
+  return name;
+}
+
+// A client's file name may name sub-folders of the output folder, but must
+// stay inside it.
+bool IsSafeFileName(const std::string& fileName) {
+  const std::filesystem::path path(fileName);
+  if (path.is_absolute() || path.has_root_path()) return false;
+  for (const auto& part : path) {
+    if (part == "." || part == "..") return false;
+  }
+  return true;
+}
+
+void RemoveFinalFile(const DownloadTask& task) {
+  std::error_code ignored;
+  std::filesystem::remove(std::filesystem::path(task.outputPath) / task.fileName, ignored);
+}
+
+std::int64_t NowMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+std::string DownloadService::NewDownloadId() {
+  // Two enqueues in one millisecond take the next free millisecond value.
+  std::int64_t millis = std::max(NowMillis(), lastIdMillis + 1);
+  while (FindTask("dl_" + std::to_string(millis)) != nullptr) ++millis;
+  lastIdMillis = millis;
+  return "dl_" + std::to_string(millis);
+}
+
+std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
+  const auto arguments = nlohmann::json::parse(request);
+  const auto url = arguments.value("url", std::string());
+  auto outputPath = arguments.value("outputPath", std::string());
+  auto fileName = arguments.value("fileName", std::string());
+  const auto referrer = arguments.value("referrer", std::string());
+  const auto userAgent = arguments.value("userAgent", std::string());
+  const auto checksumAlgorithm = arguments.value("checksumAlgorithm", std::string());
+  const auto expectedChecksum = arguments.value("expectedChecksum", std::string());
+  const auto connectionCount = arguments.value("connectionCount", std::int32_t{8});
+  const auto useSpeedLimiter = arguments.value("useSpeedLimiter", false);
+  const auto maxSpeed = arguments.value("maxSpeedBytesPerSecond", std::int64_t{0});
+
+  if (url.empty()) return ErrorAnswer("Missing url");
+  if (outputPath.empty()) outputPath = platform::DefaultDownloadFolder().string();
+  if (fileName.empty()) {
+    fileName = FileNameFromUrl(url);
+  } else if (!IsSafeFileName(fileName)) {
+    return ErrorAnswer("Invalid file name");
+  }
+
+  DownloadTask task;
+  task.url = url;
+  task.outputPath = outputPath;
+  task.fileName = fileName;
+  task.referrer = referrer;
+  task.userAgent = userAgent;
+  task.checksumAlgorithm = checksumAlgorithm;
+  task.expectedChecksum = expectedChecksum;
+  task.connectionCount = connectionCount;
+  task.useSpeedLimiter = useSpeedLimiter;
+  task.maxSpeedBytesPerSecond = maxSpeed;
+  task.status = DownloadStatus::Queued;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    task.id = NewDownloadId();
+    tasks.push_back(task);
+    store->Save(task);
+  }
+  engine->Queue(task);
+  if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
+  return DumpCompact({{"ok", true}, {"id", task.id}});
+}
+
+std::string DownloadService::HandlePauseDownload(const std::string& request) {
+  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  if (id.empty()) return MissingId();
+  if (IsTorrentId(id)) return RouteTorrentCommand("pause_download", id, false);
+
+  std::lock_guard<std::mutex> lock(mutex);
+  DownloadTask* task = FindTask(id);
+  if (task == nullptr) return TaskNotFound();
+  pendingResumeIds.erase(id);
+  pendingPauseIds.insert(id);
+  engine->Pause(id);
+  task->status = DownloadStatus::Paused;
+  task->speedBytesPerSecond = 0;
+  task->failureReason.clear();
+  store->Save(*task);
+  return OkAnswer(true);
+}
+
+std::string DownloadService::HandleResumeDownload(const std::string& request) {
+  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  if (id.empty()) return MissingId();
+  if (IsTorrentId(id)) return RouteTorrentCommand("resume_download", id, false);
+
+  DownloadTask copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(id);
+    if (task == nullptr) return TaskNotFound();
+    pendingPauseIds.erase(id);
+    pendingResumeIds.insert(id);
+    if (engine->IsRunning(id) && task->status != DownloadStatus::Paused) {
+      engine->Resume(id);
+      task->status = DownloadStatus::Downloading;
+      task->failureReason.clear();
+      store->Save(*task);
+      return OkAnswer(true);
+    }
+    task->status = DownloadStatus::Starting;
+    task->speedBytesPerSecond = 0;
+    task->failureReason.clear();
+    store->Save(*task);
+    copy = *task;
+  }
+  engine->Queue(copy);
+  return OkAnswer(true);
+}
+
+std::string DownloadService::HandleCancelDownload(const std::string& request) {
+  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  if (id.empty()) return MissingId();
+  if (IsTorrentId(id)) return RouteTorrentCommand("cancel_download", id, false);
+
+  std::lock_guard<std::mutex> lock(mutex);
+  DownloadTask* task = FindTask(id);
+  if (task == nullptr) return TaskNotFound();
+  engine->Cancel(id);
+  task->status = DownloadStatus::Cancelled;
+  task->failureReason.clear();
+  store->Save(*task);
+  return OkAnswer(true);
+}
+
+std::string DownloadService::HandleDeleteDownload(const std::string& request) {
+  const auto arguments = nlohmann::json::parse(request);
+  const auto id = arguments.value("id", std::string());
+  const auto deleteFile = arguments.value("deleteFile", false);
+  if (id.empty()) return MissingId();
+  if (IsTorrentId(id)) return RouteTorrentCommand("delete_download", id, deleteFile);
+
+  DownloadTask copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(id);
+    if (task == nullptr) return TaskNotFound();
+    copy = *task;
+    tasks.erase(tasks.begin() + (task - tasks.data()));
+    store->Delete(id);
+  }
+  engine->Cancel(id);
+  RemoveDownloadFiles(copy, false);
+  if (deleteFile) RemoveFinalFile(copy);
+  return OkAnswer(true);
+}
+
+std::string DownloadService::HandleRetryDownload(const std::string& request) {
+  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  if (id.empty()) return MissingId();
+
+  DownloadTask copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(id);
+    if (task == nullptr) return TaskNotFound();
+    RemoveDownloadFiles(*task, true);
+    task->totalBytes = 0;
+    task->downloadedBytes = 0;
+    task->speedBytesPerSecond = 0;
+    task->segments.clear();
+    task->failureReason.clear();
+    task->status = DownloadStatus::Queued;
+    store->Save(*task);
+    copy = *task;
+  }
+  engine->Queue(copy);
+  return OkAnswer(true);
+}
+
+std::string DownloadService::HandleSetSpeedLimiter(const std::string& request) {
+  const auto arguments = nlohmann::json::parse(request);
+  const auto id = arguments.value("id", std::string());
+  const auto enabled = arguments.value("enabled", false);
+  const auto maxSpeed = arguments.value("maxSpeedBytesPerSecond", std::int64_t{0});
+  if (id.empty()) return MissingId();
+
+  std::lock_guard<std::mutex> lock(mutex);
+  DownloadTask* task = FindTask(id);
+  if (task == nullptr) return TaskNotFound();
+  const bool on = enabled && maxSpeed > 0;
+  task->useSpeedLimiter = on;
+  task->maxSpeedBytesPerSecond = on ? maxSpeed : 0;
+  store->Save(*task);
+  engine->SetSpeedLimit(id, on, task->maxSpeedBytesPerSecond);
+  return OkAnswer(true);
+}
+
+}  // namespace vn

@@ -1,0 +1,196 @@
+#include "apps/service/core/download_service.h"
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "apps/service/core/data_locations.h"
+#include "apps/service/engine/download_engine.h"
+#include "apps/service/engine/partial_files.h"
+#include "apps/service/pipe/pipe_server.h"
+#include "apps/service/store/download_store.h"
+#include "apps/service/torrent/torrent_engine.h"
+#include "platform/locations.h"
+#include "platform/process.h"
+
+namespace vn {
+
+// Engine runs are detached and may report after the service is gone; they reach
+// it only through this sink, which the destructor disconnects under `mutex`
+// (so no report is half-applied when the store goes away).
+struct TaskUpdateSink {
+  std::mutex mutex;
+  DownloadService* service = nullptr;  // guarded by mutex
+};
+
+namespace {
+
+constexpr const char* kPipeName = "VarnelV2";
+constexpr auto kWaitStep = std::chrono::milliseconds(250);
+
+bool Exists(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error) && !error;
+}
+
+void RemoveFolderTree(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::remove(folder, error) && error) {
+    std::filesystem::remove_all(folder, error);
+  }
+}
+
+void ZeroProgress(DownloadTask& task) {
+  task.downloadedBytes = 0;
+  for (auto& segment : task.segments) segment.downloadedBytes = 0;
+}
+
+bool IsOneOf(DownloadStatus status, std::initializer_list<DownloadStatus> statuses) {
+  for (auto candidate : statuses) {
+    if (status == candidate) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DownloadService::DownloadService() : updateSink(std::make_shared<TaskUpdateSink>()) {}
+
+DownloadService::~DownloadService() {
+  if (running.exchange(false) && pipeServer) pipeServer->Stop();
+  {
+    std::lock_guard<std::mutex> lock(updateSink->mutex);
+    updateSink->service = nullptr;
+  }
+}
+
+void DownloadService::Run() {
+  // Before anything else, so a stop asked for during start-up still ends cleanly.
+  platform::InstallStopSignalHandlers();
+  Bootstrap();
+  running.exchange(true);
+  std::cout << "Download service started." << std::endl;
+  while (running.load() && !platform::StopSignalReceived()) {
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + kWaitStep);
+  }
+}
+
+void DownloadService::Bootstrap() {
+  const auto dataRoot = platform::ResolveDataRoot();
+  const auto databasePath = dataRoot / "data" / "downloads.db";
+  AdoptLegacyDatabase(databasePath);
+  std::filesystem::create_directories(databasePath.parent_path());
+
+  store = std::make_unique<DownloadStore>(databasePath.string());
+  pipeServer = std::make_unique<PipeServer>(kPipeName);
+  // Claim the socket before touching any state: a second service must fail
+  // here, not after it has rewritten the first one's store or torrent list.
+  pipeServer->Bind();
+  engine = std::make_unique<DownloadEngine>();
+  torrentEngine = std::make_unique<TorrentEngine>();
+  torrentEngine->Start(platform::ResolveDataRoot() / "torrents");
+
+  store->Initialize();
+  tasks = store->LoadAll();
+  ReconcileStoredTasks();
+
+  {
+    std::lock_guard<std::mutex> lock(updateSink->mutex);
+    updateSink->service = this;
+  }
+  engine->SetTaskUpdateCallback([sink = updateSink](const DownloadTask& update) {
+    std::lock_guard<std::mutex> lock(sink->mutex);
+    if (sink->service != nullptr) sink->service->OnTaskUpdate(update);
+  });
+  pipeServer->SetHandler([this](const std::string& request) { return HandleRequest(request); });
+  pipeServer->Start();
+
+  std::vector<DownloadTask> queued;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& task : tasks) {
+      if (task.status == DownloadStatus::Queued) queued.push_back(task);
+    }
+  }
+  for (const auto& task : queued) engine->Queue(task);
+}
+
+void DownloadService::ReconcileStoredTasks() {
+  for (auto& task : tasks) {
+    task.speedBytesPerSecond = 0;
+    const auto finalPath = std::filesystem::path(task.outputPath) / task.fileName;
+    const auto segmentsFolder = SegmentsFolder(task);
+    const bool finalExists = Exists(finalPath);
+    const bool folderExists = Exists(segmentsFolder);
+
+    switch (task.status) {
+      case DownloadStatus::Completed:
+        if (!finalExists) {
+          task.status = DownloadStatus::Failed;
+          ZeroProgress(task);
+        } else {
+          std::error_code error;
+          const auto size = std::filesystem::file_size(finalPath, error);
+          task.downloadedBytes = error ? -1 : static_cast<std::int64_t>(size);
+          task.segments.clear();
+          RemoveFolderTree(segmentsFolder);
+        }
+        break;
+      case DownloadStatus::Cancelled:
+        ZeroProgress(task);
+        RemoveFolderTree(segmentsFolder);
+        break;
+      case DownloadStatus::Starting:
+      case DownloadStatus::Downloading:
+        task.status = DownloadStatus::Paused;
+        break;
+      default:
+        break;
+    }
+    if (IsOneOf(task.status, {DownloadStatus::Queued, DownloadStatus::Paused}) && !folderExists) {
+      ZeroProgress(task);
+    }
+    store->Save(task);
+  }
+}
+
+void DownloadService::OnTaskUpdate(const DownloadTask& update) {
+  std::lock_guard<std::mutex> lock(mutex);
+  DownloadTask* current = FindTask(update.id);
+  // A report for a download deleted meanwhile is dropped: it must not come back.
+  if (current == nullptr) return;
+
+  const bool inPause = pendingPauseIds.count(update.id) > 0;
+  const bool inResume = pendingResumeIds.count(update.id) > 0;
+  const bool lateEarlierPause =
+      update.status == DownloadStatus::Paused &&
+      IsOneOf(current->status,
+              {DownloadStatus::Queued, DownloadStatus::Starting, DownloadStatus::Downloading}) &&
+      engine && engine->IsRunning(update.id);
+  const bool progressCrossingPause =
+      inPause && IsOneOf(update.status, {DownloadStatus::Queued, DownloadStatus::Starting,
+                                         DownloadStatus::Downloading, DownloadStatus::Verifying});
+  const bool pauseCrossingResume = inResume && update.status == DownloadStatus::Paused;
+  if (lateEarlierPause || progressCrossingPause || pauseCrossingResume) return;
+
+  *current = update;
+  store->Save(*current);
+  if (IsOneOf(update.status, {DownloadStatus::Paused, DownloadStatus::Completed,
+                              DownloadStatus::Failed, DownloadStatus::Cancelled})) {
+    pendingPauseIds.erase(update.id);
+  }
+  if (IsOneOf(update.status,
+              {DownloadStatus::Queued, DownloadStatus::Starting, DownloadStatus::Downloading})) {
+    pendingResumeIds.erase(update.id);
+  }
+}
+
+DownloadTask* DownloadService::FindTask(const std::string& id) {
+  for (auto& task : tasks) {
+    if (task.id == id) return &task;
+  }
+  return nullptr;
+}
+
+}  // namespace vn

@@ -1,0 +1,70 @@
+// The command protocol: one JSON object per request, `type` naming the command,
+// the other members its arguments. Answers are compact JSON objects with sorted
+// members: {"ok":true,...} or {"error":text,"ok":false}.
+#include <array>
+#include <exception>
+#include <string_view>
+
+#include "apps/service/core/download_service.h"
+#include "apps/service/core/task_json.h"
+#include "apps/service/torrent/torrent_engine.h"
+
+namespace vn {
+
+std::string DownloadService::HandleRequest(const std::string& request) {
+  using Handler = std::string (*)(DownloadService&, const std::string&);
+  struct Command {
+    std::string_view type;
+    Handler handler;
+  };
+  // Written once: dispatch order is this table's order.
+  static const std::array<Command, 9> kCommands = {{
+      {"list_downloads",
+       [](DownloadService& s, const std::string&) { return s.HandleListDownloads(); }},
+      {"enqueue_download",
+       [](DownloadService& s, const std::string& r) { return s.HandleEnqueueDownload(r); }},
+      {"enqueue_torrent",
+       [](DownloadService& s, const std::string& r) { return s.HandleEnqueueTorrent(r); }},
+      {"pause_download",
+       [](DownloadService& s, const std::string& r) { return s.HandlePauseDownload(r); }},
+      {"resume_download",
+       [](DownloadService& s, const std::string& r) { return s.HandleResumeDownload(r); }},
+      {"cancel_download",
+       [](DownloadService& s, const std::string& r) { return s.HandleCancelDownload(r); }},
+      {"delete_download",
+       [](DownloadService& s, const std::string& r) { return s.HandleDeleteDownload(r); }},
+      {"retry_download",
+       [](DownloadService& s, const std::string& r) { return s.HandleRetryDownload(r); }},
+      {"set_speed_limiter",
+       [](DownloadService& s, const std::string& r) { return s.HandleSetSpeedLimiter(r); }},
+  }};
+
+  try {
+    const auto parsed = nlohmann::json::parse(request);
+    const auto type = parsed.value("type", std::string());
+    for (const auto& command : kCommands) {
+      if (command.type == type) return command.handler(*this, request);
+    }
+    return ErrorAnswer("Unknown request type");
+  } catch (const std::exception& error) {
+    return ErrorAnswer(std::string("Invalid JSON request: ") + error.what());
+  }
+}
+
+std::string DownloadService::HandleListDownloads() {
+  std::vector<DownloadTask> listed;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    listed = tasks;
+  }
+  if (torrentEngine) {
+    auto torrents = torrentEngine->Snapshot();
+    listed.insert(listed.end(), std::make_move_iterator(torrents.begin()),
+                  std::make_move_iterator(torrents.end()));
+  }
+  nlohmann::json downloads = nlohmann::json::array();
+  for (const auto& task : listed) downloads.push_back(TaskToJson(task));
+  return DumpCompact({{"ok", true}, {"downloads", std::move(downloads)}});
+}
+
+}  // namespace vn

@@ -1,0 +1,44 @@
+// Torrents live only in the torrent engine: these handlers never touch the
+// task list, the store or the HTTP engine, and take no service lock.
+#include "apps/service/core/download_service.h"
+#include "apps/service/core/task_json.h"
+#include "apps/service/torrent/torrent_engine.h"
+#include "platform/locations.h"
+
+namespace vn {
+
+std::string DownloadService::HandleEnqueueTorrent(const std::string& request) {
+  if (!torrentEngine) return ErrorAnswer("Torrent engine unavailable");
+  const auto arguments = nlohmann::json::parse(request);
+  const auto magnet = arguments.value("magnet", std::string());
+  const auto torrentFilePath = arguments.value("torrentFilePath", std::string());
+  auto outputPath = arguments.value("outputPath", std::string());
+  if (outputPath.empty()) outputPath = platform::DefaultDownloadFolder().string();
+  if (magnet.empty() && torrentFilePath.empty()) {
+    return ErrorAnswer("Provide a magnet link or .torrent file");
+  }
+
+  std::string error;
+  const auto id = !magnet.empty()
+                      ? torrentEngine->AddFromMagnet(magnet, outputPath, error)
+                      : torrentEngine->AddFromTorrentFile(torrentFilePath, outputPath, error);
+  if (id.empty()) return ErrorAnswer(error.empty() ? "Could not add torrent" : error);
+  return DumpCompact({{"ok", true}, {"id", id}});
+}
+
+std::string DownloadService::RouteTorrentCommand(const std::string& type, const std::string& id,
+                                                 bool deleteFile) {
+  if (!torrentEngine) return OkAnswer(false);
+  bool done = false;
+  if (type == "resume_download") {
+    done = torrentEngine->Resume(id);
+  } else if (type == "delete_download") {
+    done = torrentEngine->Remove(id, deleteFile);
+  } else {
+    // pause_download, and cancel_download: a cancelled torrent is paused, not removed.
+    done = torrentEngine->Pause(id);
+  }
+  return OkAnswer(done);
+}
+
+}  // namespace vn

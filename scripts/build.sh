@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree. Usage: scripts/build.sh [release|sanitize]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+kind=${1:-release}
+case "$kind" in
+  release) dir="$root/build/release"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_SANITIZE=OFF) ;;
+  sanitize) dir="$root/build/sanitize"; flags=(-DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON) ;;
+  *) echo "usage: $0 [release|sanitize]" >&2; exit 2 ;;
+esac
+generator=()
+if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
+fi
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test twice: once in a normal
+# build and once with AddressSanitizer and UndefinedBehaviorSanitizer. Tests run
+# inside a private network namespace with only loopback up, so nothing a test
+# starts (the torrent engine announces itself to local networks) can reach
+# another host. Each test binary makes its own temporary HOME, LOCALAPPDATA and
+# XDG_RUNTIME_DIR; the whole run also gets a private root, so nothing touches
+# the user's files.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+
+run_root=$(mktemp -d "${TMPDIR:-/tmp}/varnel-run-XXXXXX")
+trap 'rm -rf "$run_root"' EXIT
+mkdir -p "$run_root/home" "$run_root/localappdata" "$run_root/run" "$run_root/downloads"
+chmod 700 "$run_root/run"
+export HOME="$run_root/home" LOCALAPPDATA="$run_root/localappdata"
+export XDG_RUNTIME_DIR="$run_root/run" XDG_DOWNLOAD_DIR="$run_root/downloads"
+export XDG_DATA_HOME="$run_root/home/.local/share"
+
+in_private_network() {
+  if [ "$(id -u)" -eq 0 ]; then
+    unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  else
+    unshare --net --map-root-user sh -c 'ip link set lo up && exec "$@"' sh "$@"
+  fi
+}
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+jobs=$(nproc)
+
+for kind in release sanitize; do
+  echo "== build ($kind)"
+  "$root/scripts/build.sh" "$kind"
+  echo "== tests ($kind)"
+  in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$jobs" --timeout 300
+done
