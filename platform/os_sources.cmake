@@ -1,1 +1,3 @@
-# target_sources(vn_platform PRIVATE ...) for pipe_unix.cpp and locations.cpp
+# Sockets and folders.
+target_sources(vn_platform PRIVATE pipe_unix.cpp)
+# target_sources(vn_platform PRIVATE ...) for locations.cpp

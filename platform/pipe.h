@@ -21,6 +21,10 @@ namespace vn::platform {
 inline constexpr std::size_t kMaxRequestBytes = 8191;
 inline constexpr std::size_t kMaxResponseRecordBytes = 65536;
 
+// How long the server waits for a connected client's request, and for a write
+// of the response to make progress, before it drops the connection.
+inline constexpr std::chrono::milliseconds kClientWait{5000};
+
 // $XDG_RUNTIME_DIR when set and absolute, else /tmp/varnel-<uid> (created 0700).
 // Throws std::runtime_error naming the folder when it is not a directory owned by
 // the current user, or when group or others can access it.
@@ -40,16 +44,21 @@ std::optional<std::string> SendPipeRequest(const std::string& name, const std::s
                                            std::chrono::milliseconds timeout);
 
 // Server side: one listening socket, serving one connection at a time on a
-// thread of its own. Created and stopped from one thread (the owner's).
+// thread of its own. Created and stopped from one thread (the owner's). The
+// handler runs on the serving thread only, never twice at once; a handler that
+// throws gets its connection closed unanswered and the server goes on.
 class PipeListener {
  public:
   using Handler = std::function<std::string(const std::string& request)>;
 
   // Binds and listens on PipePath(name) with mode 0600. A stale socket file
   // (connection refused) is replaced. Throws std::runtime_error when another
-  // process already serves the name ("... a service is already running"), when
-  // the runtime folder is unsafe, or when binding fails.
-  PipeListener(const std::string& name, Handler handler);
+  // listener already serves the name ("... a service is already running"), when
+  // the runtime folder is unsafe, or when binding fails. Holds the lock file
+  // "<name>.lock" in the runtime folder while it lives, so two starting
+  // services never both take the name. clientWait bounds every wait on a client.
+  PipeListener(const std::string& name, Handler handler,
+               std::chrono::milliseconds clientWait = kClientWait);
 
   // Stops the thread (returns promptly, whatever a client is doing) and removes
   // the socket file.
@@ -58,10 +67,12 @@ class PipeListener {
   PipeListener(const PipeListener&) = delete;
   PipeListener& operator=(const PipeListener&) = delete;
 
-  // Starts the serving thread. Called once.
+  // Starts the serving thread. Does nothing when already started or stopped.
   void Start();
 
-  // Wakes and joins the serving thread; idempotent; never waits for a client.
+  // Wakes and joins the serving thread, closes the socket and removes its file;
+  // idempotent. Never waits for a client; waits only for a handler call that is
+  // already running to return.
   void Stop();
 
  private:

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/pipe.h"
@@ -9,34 +10,43 @@
 namespace vn {
 
 // The service's only inbound channel: serves the pipe `pipeName` one connection
-// at a time on a thread of its own, calling the handler once per request.
-// SetHandler, Start, Stop and the destructor are called from the owner's thread;
-// the handler runs on the server thread only.
+// at a time on a thread of its own, calling the handler once per request and
+// sending back what it returns. It knows nothing about what requests mean.
+// Start, Stop and the destructor are called from the owner's thread; the
+// handler runs on the server thread only, never twice at once.
 class PipeServer {
  public:
   using Handler = std::function<std::string(const std::string& request)>;
 
   explicit PipeServer(std::string pipeName);
+  // Stops the server first, so the handler is never called after destruction.
   ~PipeServer();
 
   PipeServer(const PipeServer&) = delete;
   PipeServer& operator=(const PipeServer&) = delete;
 
-  // Replaces the handler; call before Start.
+  // Replaces the handler; the next request uses the new one. Until a handler is
+  // set, every request is answered with kNoHandlerResponse. Any thread.
   void SetHandler(Handler handler);
 
   // Binds the socket and starts the thread; does nothing when already started.
   // Throws std::runtime_error when the socket cannot be served (unsafe runtime
-  // folder, another service already running).
+  // folder, another service already running). Can be called again after Stop.
   void Start();
 
-  // Wakes and joins the thread, removes the socket file; returns at once and
-  // does nothing when not started.
+  // Wakes and joins the thread, removes the socket file; does nothing when not
+  // started. Never waits for a client; waits for a handler call in progress.
   void Stop();
 
+  static constexpr const char* kNoHandlerResponse =
+      R"({"ok":false,"error":"No handler registered"})";
+
  private:
+  std::string Answer(const std::string& request);
+
   std::string pipeName;
-  Handler handler;
+  std::mutex handlerMutex;
+  Handler handler;  // guarded by handlerMutex
   std::unique_ptr<platform::PipeListener> listener;
 };
 

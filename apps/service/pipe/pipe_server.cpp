@@ -1,0 +1,41 @@
+#include "apps/service/pipe/pipe_server.h"
+
+#include <utility>
+
+namespace vn {
+
+PipeServer::PipeServer(std::string pipeName) : pipeName(std::move(pipeName)) {}
+
+PipeServer::~PipeServer() { Stop(); }
+
+void PipeServer::SetHandler(Handler newHandler) {
+  std::lock_guard lock(handlerMutex);
+  handler = std::move(newHandler);
+}
+
+void PipeServer::Start() {
+  if (listener) return;
+  auto created = std::make_unique<platform::PipeListener>(
+      pipeName, [this](const std::string& request) { return Answer(request); });
+  created->Start();
+  listener = std::move(created);
+}
+
+void PipeServer::Stop() {
+  if (!listener) return;
+  listener->Stop();
+  listener.reset();
+}
+
+std::string PipeServer::Answer(const std::string& request) {
+  Handler current;
+  {
+    // Copied so that SetHandler never waits for a request in progress.
+    std::lock_guard lock(handlerMutex);
+    current = handler;
+  }
+  if (!current) return kNoHandlerResponse;
+  return current(request);
+}
+
+}  // namespace vn
