@@ -1,0 +1,76 @@
+#include "apps/native-host/handshake_registry.h"
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <system_error>
+
+#include "apps/native-host/json_text.h"
+#include "platform/locations.h"
+
+namespace vn {
+namespace {
+
+nlohmann::json ReadRegistry(const std::filesystem::path& file) {
+  std::ifstream stream(file, std::ios::binary);
+  if (!stream) return nlohmann::json::object();
+  try {
+    nlohmann::json registry;
+    stream >> registry;
+    if (registry.is_object()) return registry;
+  } catch (const nlohmann::json::exception&) {
+  }
+  return nlohmann::json::object();
+}
+
+// A name no other host process picks at the same moment, in the file's folder so
+// the rename stays on one file system.
+std::filesystem::path TemporaryPathFor(const std::filesystem::path& file) {
+  std::random_device source;
+  const auto suffix = std::to_string(source()) + std::to_string(source());
+  return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".tmp");
+}
+
+// Writes the new content beside the file and renames it into place, so a crash
+// or a concurrent reader never sees a truncated registry.
+void ReplaceFile(const std::filesystem::path& file, const std::string& content) {
+  const auto temporary = TemporaryPathFor(file);
+  {
+    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+    if (!stream) return;
+    stream << content;
+    stream.close();
+    if (!stream) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, file, error);
+  if (error) std::filesystem::remove(temporary, error);
+}
+
+}  // namespace
+
+void RecordBrowserHandshake(const std::string& browser, const std::string& extensionId) {
+  if (browser.empty()) return;
+  try {
+    const auto folder = platform::ResolveHandshakeFolder();
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    const auto file = folder / kHandshakeFileName;
+
+    auto registry = ReadRegistry(file);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
+    registry[browser] = {
+        {"browser", browser}, {"extensionId", extensionId}, {"lastSeenUtcEpoch", seconds}};
+    ReplaceFile(file, IndentedJson(registry));
+  } catch (const std::exception&) {
+    // Out of memory or an unusable folder: the ping is still answered.
+  }
+}
+
+}  // namespace vn
