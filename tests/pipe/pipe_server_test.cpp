@@ -64,6 +64,20 @@ TEST(PipeServer, StartAndStopAreIdempotentAndRestartable) {
   EXPECT_EQ(Ask(name, "?"), "up");
 }
 
+TEST(PipeServer, ClientOfABoundServerIsAnsweredOnceItStarts) {
+  const std::string name = UniqueName();
+  PipeServer server(name);
+  server.Bind();
+  PipeServer second(name);
+  EXPECT_THROW(second.Bind(), std::runtime_error);
+  std::optional<std::string> answer;
+  std::thread client([&] { answer = Ask(name, "early"); });
+  server.SetHandler([](const std::string& request) { return "re:" + request; });
+  server.Start();
+  client.join();
+  EXPECT_EQ(answer, "re:early");
+}
+
 TEST(PipeServer, ServesConcurrentClientsOneAtATime) {
   const std::string name = UniqueName();
   std::atomic<int> inside{0};

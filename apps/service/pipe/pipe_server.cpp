@@ -13,12 +13,15 @@ void PipeServer::SetHandler(Handler newHandler) {
   handler = std::move(newHandler);
 }
 
-void PipeServer::Start() {
+void PipeServer::Bind() {
   if (listener) return;
-  auto created = std::make_unique<platform::PipeListener>(
+  listener = std::make_unique<platform::PipeListener>(
       pipeName, [this](const std::string& request) { return Answer(request); });
-  created->Start();
-  listener = std::move(created);
+}
+
+void PipeServer::Start() {
+  Bind();
+  listener->Start();
 }
 
 void PipeServer::Stop() {

@@ -29,13 +29,19 @@ class PipeServer {
   // set, every request is answered with kNoHandlerResponse. Any thread.
   void SetHandler(Handler handler);
 
-  // Binds the socket and starts the thread; does nothing when already started.
-  // Throws std::runtime_error when the socket cannot be served (unsafe runtime
-  // folder, another service already running). Can be called again after Stop.
+  // Claims the socket without serving it yet, so a second service fails before
+  // it touches any state; clients that connect meanwhile wait in the listen
+  // backlog until Start. Does nothing when already bound. Throws
+  // std::runtime_error when the socket cannot be served (unsafe runtime folder,
+  // another service already running).
+  void Bind();
+
+  // Binds when not yet bound, then starts the thread; does nothing when already
+  // started. Throws as Bind does. Can be called again after Stop.
   void Start();
 
   // Wakes and joins the thread, removes the socket file; does nothing when not
-  // started. Never waits for a client; waits for a handler call in progress.
+  // bound. Never waits for a client; waits for a handler call in progress.
   void Stop();
 
   static constexpr const char* kNoHandlerResponse =
