@@ -1,1 +1,2 @@
-# target_sources(vn_platform PRIVATE ...) for http_curl.cpp and sha256_openssl.cpp
+# HTTP over libcurl and SHA-256 over OpenSSL.
+target_sources(vn_platform PRIVATE http_curl.cpp sha256_openssl.cpp)

@@ -382,6 +382,7 @@ HttpTestServer::HttpTestServer() : impl(std::make_unique<Impl>()) {
 
 HttpTestServer::~HttpTestServer() {
   impl->stopping.store(true);
+  shutdown(impl->listenFd, SHUT_RDWR);  // wakes the accept loop's poll at once
   impl->acceptThread.join();
   {
     std::lock_guard lock(impl->mutex);

@@ -1,0 +1,398 @@
+// HTTP seam over libcurl's easy interface. A request is one blocking
+// curl_easy_perform; the response head is collected by the header callback
+// (restarted at every status line, so only the final response of a redirect
+// chain counts) and body chunks are pushed straight from curl's receive buffer
+// to the caller. Stopping is done by making a callback refuse: curl then ends
+// the transfer with CURLE_WRITE_ERROR or CURLE_ABORTED_BY_CALLBACK, which is
+// reported as Stopped because we know we asked for it.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "platform/http.h"
+
+namespace vn::platform {
+namespace {
+
+constexpr const char* kDefaultUserAgent = "VarnelV2/0.1";
+constexpr long kMaxRedirects = 10;
+constexpr long kConnectTimeoutSeconds = 30;
+constexpr long kLowSpeedBytes = 1;
+constexpr long kLowSpeedSeconds = 60;
+// The largest header value kept; longer values read as absent.
+constexpr std::size_t kMaxHeaderValueChars = 255;
+// Content-Length values longer than this do not fit and read as 0.
+constexpr std::size_t kMaxContentLengthChars = 63;
+
+struct CurlUrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct CurlShareDeleter {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
+struct CurlEasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct CurlSlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct CurlStringDeleter {
+  void operator()(char* text) const { curl_free(text); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+void EnsureCurlInitialized() {
+  // Normally done in main; this is the safety net for tests and tools.
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// A URL part, or nullopt when curl has none (no query, no fragment).
+std::optional<std::string> UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
+  char* raw = nullptr;
+  if (curl_url_get(url, part, &raw, flags) != CURLUE_OK) return std::nullopt;
+  CurlString owned(raw);
+  return std::string(owned.get());
+}
+
+// Header values come from the client; CR or LF in them would let it add
+// headers of its own, so they are removed.
+std::string WithoutLineBreaks(const std::string& text) {
+  std::string clean;
+  clean.reserve(text.size());
+  for (char c : text) {
+    if (c != '\r' && c != '\n') clean += c;
+  }
+  return clean;
+}
+
+std::int64_t ParseContentLength(const std::string& value) {
+  if (value.size() > kMaxContentLengthChars) return 0;
+  errno = 0;
+  char* end = nullptr;
+  const long long parsed = std::strtoll(value.c_str(), &end, 10);
+  if (errno == ERANGE || end == value.c_str()) return 0;
+  return parsed;
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    const auto left = static_cast<unsigned char>(a[i]);
+    const auto right = static_cast<unsigned char>(b[i]);
+    if (std::tolower(left) != std::tolower(right)) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
+                                const std::string& referrer) {
+  EnsureCurlInitialized();
+  const std::runtime_error invalid("Invalid download URL");
+  CurlUrl parsed(curl_url());
+  if (!parsed || url.empty()) throw invalid;
+  // Without CURLU_DEFAULT_SCHEME a relative or scheme-less text is refused;
+  // PATH_AS_IS keeps "/./" and "/../" as written.
+  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
+                   CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) != CURLUE_OK) {
+    throw invalid;
+  }
+  const auto scheme = UrlPart(parsed.get(), CURLUPART_SCHEME);
+  const auto host = UrlPart(parsed.get(), CURLUPART_HOST);
+  const auto port = UrlPart(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+  if (!scheme || (*scheme != "http" && *scheme != "https") || !host || host->empty() || !port) {
+    throw invalid;
+  }
+
+  RequestTarget target;
+  target.url = url;
+  target.host = *host;
+  target.secure = *scheme == "https";
+  const long portNumber = std::strtol(port->c_str(), nullptr, 10);
+  if (portNumber <= 0 || portNumber > 65535) throw invalid;
+  target.port = static_cast<std::uint16_t>(portNumber);
+  target.path = UrlPart(parsed.get(), CURLUPART_PATH).value_or("/");
+  if (const auto query = UrlPart(parsed.get(), CURLUPART_QUERY)) target.path += "?" + *query;
+  if (const auto fragment = UrlPart(parsed.get(), CURLUPART_FRAGMENT)) {
+    target.path += "#" + *fragment;
+  }
+  target.userAgent = userAgent.empty() ? kDefaultUserAgent : userAgent;
+  target.referrer = referrer;
+  return target;
+}
+
+struct HttpSession::Shared {
+  CurlShare share;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<Shared*>(self)->locks[data].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<Shared*>(self)->locks[data].unlock();
+  }
+};
+
+HttpSession::HttpSession() : sharedState(std::make_unique<Shared>()) {
+  EnsureCurlInitialized();
+  Shared& state = *sharedState;
+  state.share.reset(curl_share_init());
+  if (!state.share) throw std::runtime_error("Failed to open HTTP session");
+  CURLSH* share = state.share.get();
+  const bool ok =
+      curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Shared::Lock) == CURLSHE_OK &&
+      curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Shared::Unlock) == CURLSHE_OK &&
+      curl_share_setopt(share, CURLSHOPT_USERDATA, &state) == CURLSHE_OK &&
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK;
+  if (!ok) throw std::runtime_error("Failed to open HTTP session");
+}
+
+HttpSession::~HttpSession() = default;
+
+struct HttpConnection::Handle {
+  CurlEasy easy;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+
+  // State of the request in progress; reset by Get.
+  const HttpCallbacks* callbacks = nullptr;
+  HttpResponseHead head;
+  bool inHead = false;             // between a status line and its blank line
+  bool redirectPending = false;    // the head being read names a Location
+  bool finalHeadComplete = false;  // a head that curl will not follow has ended
+  bool headDelivered = false;
+  bool stoppedByCaller = false;
+  std::exception_ptr failure;
+
+  bool DeliverHead();
+  bool ShouldStop();
+  void HeaderLine(const char* data, std::size_t size);
+
+  static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* self);
+  static std::size_t OnWrite(char* data, std::size_t, std::size_t size, void* self);
+  static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+};
+
+bool HttpConnection::Handle::DeliverHead() {
+  headDelivered = true;
+  if (callbacks->onHead && !callbacks->onHead(head)) {
+    stoppedByCaller = true;
+    return false;
+  }
+  return true;
+}
+
+bool HttpConnection::Handle::ShouldStop() {
+  if (callbacks->shouldStop && callbacks->shouldStop()) stoppedByCaller = true;
+  return stoppedByCaller;
+}
+
+void HttpConnection::Handle::HeaderLine(const char* data, std::size_t size) {
+  std::string line(data, size);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    // A new response (redirect, 1xx): forget the previous head.
+    head = HttpResponseHead{};
+    inHead = true;
+    redirectPending = false;
+    const auto space = line.find(' ');
+    if (space != std::string::npos)
+      head.status = std::strtol(line.c_str() + space + 1, nullptr, 10);
+    return;
+  }
+  if (!inHead) return;  // trailers after a chunked body
+  if (line.empty()) {
+    inHead = false;
+    const bool informational = head.status >= 100 && head.status < 200;
+    // curl follows a 3xx that names a Location; that response is not ours.
+    const bool redirect =
+        head.status >= 300 && head.status < 400 && head.status != 304 && redirectPending;
+    finalHeadComplete = !informational && !redirect;
+    redirectPending = false;
+    return;
+  }
+
+  const auto colon = line.find(':');
+  if (colon == std::string::npos) return;
+  const std::string name = line.substr(0, colon);
+  const auto valueStart = line.find_first_not_of(" \t", colon + 1);
+  std::string value = valueStart == std::string::npos ? "" : line.substr(valueStart);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+
+  if (EqualsIgnoringCase(name, "Location")) {
+    redirectPending = !value.empty();
+  } else if (EqualsIgnoringCase(name, "Content-Length")) {
+    head.contentLength = ParseContentLength(value);
+  } else {
+    if (value.size() > kMaxHeaderValueChars) value.clear();
+    if (EqualsIgnoringCase(name, "Content-Range")) head.contentRange = value;
+    if (EqualsIgnoringCase(name, "ETag")) head.etag = value;
+    if (EqualsIgnoringCase(name, "Last-Modified")) head.lastModified = value;
+  }
+}
+
+// The callbacks below run inside curl's C frames: nothing may be thrown
+// through them, so a caller's exception is parked and rethrown by Get.
+std::size_t HttpConnection::Handle::OnHeader(char* data, std::size_t, std::size_t size,
+                                             void* self) {
+  auto& handle = *static_cast<Handle*>(self);
+  try {
+    handle.HeaderLine(data, size);
+    if (handle.finalHeadComplete && !handle.headDelivered) {
+      if (handle.ShouldStop() || !handle.DeliverHead()) return 0;
+    }
+    return size;
+  } catch (...) {
+    handle.failure = std::current_exception();
+    return 0;
+  }
+}
+
+std::size_t HttpConnection::Handle::OnWrite(char* data, std::size_t, std::size_t size, void* self) {
+  auto& handle = *static_cast<Handle*>(self);
+  try {
+    // A 3xx body curl did not follow, or a head without its blank line.
+    if (!handle.headDelivered && !handle.DeliverHead()) return 0;
+    for (std::size_t offset = 0; offset < size;) {
+      if (handle.ShouldStop()) return 0;
+      const std::size_t piece = std::min(size - offset, kHttpChunkBytes);
+      if (handle.callbacks->onChunk && !handle.callbacks->onChunk(data + offset, piece)) {
+        handle.stoppedByCaller = true;
+        return 0;
+      }
+      offset += piece;
+    }
+    return size;
+  } catch (...) {
+    handle.failure = std::current_exception();
+    return 0;
+  }
+}
+
+int HttpConnection::Handle::OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& handle = *static_cast<Handle*>(self);
+  try {
+    return handle.ShouldStop() ? 1 : 0;
+  } catch (...) {
+    handle.failure = std::current_exception();
+    return 1;
+  }
+}
+
+HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<Handle>()) {
+  EnsureCurlInitialized();
+  handle->easy.reset(curl_easy_init());
+  if (!handle->easy) throw std::runtime_error("Failed to open HTTP session");
+  CURL* easy = handle->easy.get();
+  // Options that stay the same for every request of this connection; setopt
+  // results are not checked because every option here exists in the libcurl
+  // versions we build against.
+  curl_easy_setopt(easy, CURLOPT_SHARE, session.shared().share.get());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kHttpChunkBytes));
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, handle->errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Handle::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, handle.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Handle::OnWrite);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, handle.get());
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Handle::OnProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, handle.get());
+}
+
+HttpConnection::~HttpConnection() = default;
+
+HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<ByteRange>& range,
+                               const HttpCallbacks& callbacks) {
+  Handle& state = *handle;
+  CURL* easy = state.easy.get();
+  state.callbacks = &callbacks;
+  state.head = HttpResponseHead{};
+  state.inHead = false;
+  state.redirectPending = false;
+  state.finalHeadComplete = false;
+  state.headDelivered = false;
+  state.stoppedByCaller = false;
+  state.failure = nullptr;
+  state.errorBuffer[0] = '\0';
+
+  CurlSlist headers;
+  const auto addHeader = [&headers](const std::string& line) {
+    curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+    if (grown == nullptr) throw std::bad_alloc();
+    headers.release();
+    headers.reset(grown);
+  };
+  addHeader("Accept-Encoding: identity");
+  const std::string referrer = WithoutLineBreaks(target.referrer);
+  if (!referrer.empty()) addHeader("Referer: " + referrer);
+  if (range) {
+    addHeader("Range: bytes=" + std::to_string(range->first) + "-" + std::to_string(range->last));
+  }
+  const std::string userAgent =
+      WithoutLineBreaks(target.userAgent.empty() ? kDefaultUserAgent : target.userAgent);
+
+  curl_easy_setopt(easy, CURLOPT_URL, target.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, target.secure ? "https" : "http,https");
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+  const CURLcode code = curl_easy_perform(easy);
+  // curl keeps the list's pointer; the list dies with this call.
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+  state.callbacks = nullptr;
+
+  if (state.failure) std::rethrow_exception(state.failure);
+
+  HttpResult result;
+  result.headReceived = state.finalHeadComplete || state.headDelivered;
+  if (code == CURLE_OK && !state.headDelivered) {
+    // Empty body, or a final 3xx curl did not follow; outside curl's frames
+    // now, so an exception from onHead may simply propagate.
+    state.callbacks = &callbacks;
+    const bool wanted = state.DeliverHead();
+    result.headReceived = true;
+    result.outcome = wanted ? HttpOutcome::Completed : HttpOutcome::Stopped;
+    return result;
+  }
+  if (state.stoppedByCaller) {
+    result.outcome = HttpOutcome::Stopped;
+    return result;
+  }
+  if (code == CURLE_OK) {
+    result.outcome = HttpOutcome::Completed;
+    return result;
+  }
+  result.outcome = result.headReceived ? HttpOutcome::BodyFailed : HttpOutcome::RequestFailed;
+  result.errorCode = static_cast<int>(code);
+  result.error = state.errorBuffer[0] != '\0' ? state.errorBuffer : curl_easy_strerror(code);
+  return result;
+}
+
+}  // namespace vn::platform
