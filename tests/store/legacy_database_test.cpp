@@ -250,15 +250,15 @@ TEST_F(LegacyCandidateOrderTest, OnAFullTieTheEarlierCandidateWins) {
 }
 
 TEST_F(LegacyCandidateOrderTest, LargerCandidateBeatsNewerSmallerOne) {
-  MakeDatabase(developerBuild, "build", 60, 400);
-  MakeDatabase(olderInstallation, "older", 2);
-  ASSERT_GT(fs::file_size(developerBuild), fs::file_size(olderInstallation));
-  SetWriteTime(developerBuild, kOlder);
-  SetWriteTime(olderInstallation, kNewer);
+  MakeDatabase(developerBuild, "build", 2);
+  MakeDatabase(olderInstallation, "older", 60, 400);
+  ASSERT_GT(fs::file_size(olderInstallation), fs::file_size(developerBuild));
+  SetWriteTime(developerBuild, kNewer);
+  SetWriteTime(olderInstallation, kOlder);
 
   RunProbe();
 
-  EXPECT_EQ(FirstId(target), "build_0");
+  EXPECT_EQ(FirstId(target), "older_0");
   EXPECT_EQ(CountStoredDownloads(target), 60);
 }
 
