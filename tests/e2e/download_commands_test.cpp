@@ -1,0 +1,298 @@
+#include <set>
+
+#include "tests/e2e/download_fixture.h"
+#include "tests/e2e/stored_downloads.h"
+
+namespace vn::test {
+namespace {
+
+namespace fs = std::filesystem;
+using DownloadCommands = DownloadTest;
+
+ResourceOptions Resource(const std::string& body, std::int64_t bytesPerSecond = 0) {
+  ResourceOptions options;
+  options.body = body;
+  options.bytesPerSecondPerConnection = bytesPerSecond;
+  return options;
+}
+
+TEST_F(DownloadCommands, EnqueueWithOnlyAUrlUsesTheDefaultsAndCompletes) {
+  const auto body = MakeContent(300000);
+  server.SetResource("/dir/file.zip", Resource(body));
+  const auto answer = Send({{"type", "enqueue_download"}, {"url", server.Url("/dir/file.zip")}});
+  ASSERT_EQ(answer["ok"], true) << answer;
+  const std::string id = answer["id"];
+  EXPECT_EQ(id.rfind("dl_", 0), 0u);
+
+  const auto task = WaitForStatus(id, "Completed");
+  EXPECT_EQ(task["fileName"], "file.zip");
+  EXPECT_EQ(task["outputPath"], std::getenv("XDG_DOWNLOAD_DIR"));
+  EXPECT_EQ(task["downloadedBytes"], 300000);
+  EXPECT_EQ(task["totalBytes"], 300000);
+  EXPECT_EQ(task["connectionCount"], 1);  // small file: the probe chose one
+  EXPECT_EQ(task["segments"], nlohmann::json::array());
+  EXPECT_EQ(ReadFile(fs::path(std::getenv("XDG_DOWNLOAD_DIR")) / "file.zip"), body);
+}
+
+TEST_F(DownloadCommands, DerivesFileNamesFromTheUrl) {
+  // Nothing listens on port 9 of loopback: the runs fail, the names stay.
+  const std::map<std::string, std::string> cases = {
+      {"http://127.0.0.1:9/dir/", "download.bin"},
+      {"http://127.0.0.1:9/get?name=a.iso&x=1", "get?name=a.iso&x=1"},
+      {"http://127.0.0.1:9", "127.0.0.1:9"},
+      {"http://127.0.0.1:9/a/..", "download.bin"},
+      {"http://127.0.0.1:9/a/.", "download.bin"},
+      {"no-slash-at-all", "download.bin"},
+  };
+  for (const auto& [url, expected] : cases) {
+    const auto id = Enqueue({{"url", url}});
+    EXPECT_EQ(Find(id)["fileName"], expected) << url;
+    EXPECT_EQ(Find(id)["connectionCount"], 8) << url;
+  }
+}
+
+TEST_F(DownloadCommands, RefusesFileNamesOutsideTheOutputFolder) {
+  for (const std::string name :
+       {"/etc/passwd", "../escape.bin", "a/../../escape.bin", "./a.bin", "a/./b.bin", ".."}) {
+    const auto answer = Send({{"type", "enqueue_download"},
+                              {"url", server.Url("/x")},
+                              {"outputPath", downloads.path().string()},
+                              {"fileName", name}});
+    EXPECT_EQ(answer.dump(), R"({"error":"Invalid file name","ok":false})") << name;
+  }
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+  // Sub-folders inside the output folder stay allowed.
+  server.SetResource("/x", Resource("sub-folder content"));
+  const auto id = Enqueue({{"url", server.Url("/x")}, {"fileName", "sub/dir/x.bin"}});
+  WaitForStatus(id, "Completed");
+  EXPECT_EQ(ReadFile(OutputFile("sub/dir/x.bin")), "sub-folder content");
+}
+
+TEST_F(DownloadCommands, MissingArgumentsAndWrongTypesChangeNothing) {
+  server.SetResource("/f", Resource(MakeContent(1000)));
+  const auto id = Enqueue({{"url", server.Url("/f")}});
+  WaitForStatus(id, "Completed");
+  const auto before = List(*service);
+
+  EXPECT_EQ(Send({{"type", "enqueue_download"}}).dump(), R"({"error":"Missing url","ok":false})");
+  EXPECT_EQ(Send({{"type", "enqueue_download"}, {"url", ""}}).dump(),
+            R"({"error":"Missing url","ok":false})");
+  for (const std::string type : {"pause_download", "resume_download", "cancel_download",
+                                 "delete_download", "retry_download", "set_speed_limiter"}) {
+    EXPECT_EQ(Send({{"type", type}}).dump(), R"({"error":"Missing id","ok":false})") << type;
+    EXPECT_EQ(Send({{"type", type}, {"id", "dl_0"}}).dump(),
+              R"({"error":"Task not found","ok":false})")
+        << type;
+    const auto wrongType = Send({{"type", type}, {"id", 5}});
+    EXPECT_EQ(wrongType["error"],
+              "Invalid JSON request: [json.exception.type_error.302] type must be string, but is "
+              "number")
+        << type;
+  }
+  for (const std::string type : {"retry_download", "set_speed_limiter"}) {
+    EXPECT_EQ(Send({{"type", type}, {"id", "tor_1_0"}}).dump(),
+              R"({"error":"Task not found","ok":false})");
+  }
+  const auto badFlag = Send({{"type", "delete_download"}, {"id", id}, {"deleteFile", "yes"}});
+  EXPECT_EQ(badFlag["error"],
+            "Invalid JSON request: [json.exception.type_error.302] type must be boolean, but is "
+            "string");
+  const auto badCount =
+      Send({{"type", "enqueue_download"}, {"url", server.Url("/f")}, {"connectionCount", "eight"}});
+  EXPECT_EQ(badCount["ok"], false);
+  EXPECT_EQ(List(*service), before);
+  Restart();
+  EXPECT_EQ(List(*service), before);
+}
+
+TEST_F(DownloadCommands, IdsStayUniqueWithinOneMillisecond) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 25; ++i) ids.insert(Enqueue({{"url", "http://127.0.0.1:9/same"}}));
+  EXPECT_EQ(ids.size(), 25u);
+  EXPECT_EQ(List(*service).size(), 25u);
+}
+
+TEST_F(DownloadCommands, PauseThenResumeContinuesFromThePartialFiles) {
+  const auto body = MakeContent(2 * 1024 * 1024);
+  server.SetResource("/slow.bin", Resource(body, 512 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/slow.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 300000; });
+
+  EXPECT_EQ(Send({{"type", "pause_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Find(id)["status"], "Paused");
+  // Late progress reports of the stopping run never turn it back.
+  const auto stillPaused = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < stillPaused) {
+    ASSERT_EQ(Find(id)["status"], "Paused");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const auto paused = Find(id);
+  EXPECT_GT(paused["downloadedBytes"], 0);
+  EXPECT_TRUE(fs::exists(OutputFile("slow.bin.segments")));
+  const auto sentBeforeResume = server.Counters().bodyBytesSent;
+
+  server.SetResource("/slow.bin", Resource(body));  // no more throttling
+  EXPECT_EQ(Send({{"type", "resume_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Find(id)["status"], "Starting");
+  WaitForStatus(id, "Completed");
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("slow.bin"))), Sha256Hex(body));
+  EXPECT_FALSE(fs::exists(OutputFile("slow.bin.segments")));
+  // Only the missing bytes (plus the one-byte probe) were fetched again.
+  const auto fetchedAgain = server.Counters().bodyBytesSent - sentBeforeResume;
+  EXPECT_LE(fetchedAgain, static_cast<std::int64_t>(body.size()) -
+                              paused["downloadedBytes"].get<std::int64_t>() + 1);
+  Restart();
+  EXPECT_EQ(Find(id)["status"], "Completed");
+}
+
+TEST_F(DownloadCommands, ResumeRightAfterCancelRevivesTheLiveRun) {
+  const auto body = MakeContent(1024 * 1024);
+  server.SetResource("/r.bin", Resource(body, 256 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/r.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 100000; });
+  EXPECT_EQ(Send({{"type", "cancel_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Send({{"type", "resume_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Find(id)["status"], "Downloading");
+  WaitForStatus(id, "Completed");
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("r.bin"))), Sha256Hex(body));
+}
+
+TEST_F(DownloadCommands, CancelKeepsTheTaskListedAndRemovesItsFiles) {
+  server.SetResource("/c.bin", Resource(MakeContent(2 * 1024 * 1024), 256 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/c.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 50000; });
+  EXPECT_EQ(Send({{"type", "cancel_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Find(id)["status"], "Cancelled");
+  const auto task = WaitUntil(id, [](const nlohmann::json& t) {
+    return t["status"] == "Cancelled" && t["downloadedBytes"] == 0;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fs::exists(OutputFile("c.bin.segments")) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(fs::exists(OutputFile("c.bin.segments")));
+  EXPECT_FALSE(fs::exists(OutputFile("c.bin")));
+  Restart();
+  EXPECT_EQ(Find(id)["status"], "Cancelled");
+}
+
+TEST_F(DownloadCommands, DeleteKeepsOrRemovesTheFinishedFileAndNeverComesBack) {
+  server.SetResource("/keep.bin", Resource("kept content"));
+  server.SetResource("/drop.bin", Resource("dropped content"));
+  const auto keep = Enqueue({{"url", server.Url("/keep.bin")}});
+  const auto drop = Enqueue({{"url", server.Url("/drop.bin")}});
+  WaitForStatus(keep, "Completed");
+  WaitForStatus(drop, "Completed");
+
+  EXPECT_EQ(Send({{"type", "delete_download"}, {"id", keep}}).dump(), R"({"ok":true})");
+  EXPECT_EQ(Send({{"type", "delete_download"}, {"id", drop}, {"deleteFile", true}}).dump(),
+            R"({"ok":true})");
+  EXPECT_EQ(ReadFile(OutputFile("keep.bin")), "kept content");
+  EXPECT_FALSE(fs::exists(OutputFile("drop.bin")));
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+  Restart();
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+}
+
+TEST_F(DownloadCommands, DeletedRunningDownloadNeverComesBack) {
+  server.SetResource("/d.bin", Resource(MakeContent(1024 * 1024), 256 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/d.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 0; });
+  EXPECT_EQ(Send({{"type", "delete_download"}, {"id", id}, {"deleteFile", true}}).dump(),
+            R"({"ok":true})");
+  // Reports of the stopping run arrive after the delete; they must be dropped.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+  Restart();
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+}
+
+TEST_F(DownloadCommands, RetryOfACompletedDownloadFetchesItAgain) {
+  const auto body = MakeContent(50000);
+  server.SetResource("/again.bin", Resource(body));
+  const auto id = Enqueue({{"url", server.Url("/again.bin")}});
+  WaitForStatus(id, "Completed");
+  const auto requestsBefore = server.Counters().requests;
+  WriteFile(OutputFile("again.bin"), "tampered");
+
+  EXPECT_EQ(Send({{"type", "retry_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  WaitForStatus(id, "Completed");
+  EXPECT_GT(server.Counters().requests, requestsBefore);
+  EXPECT_EQ(ReadFile(OutputFile("again.bin")), body);
+}
+
+TEST_F(DownloadCommands, SpeedLimiterReachesARunningDownload) {
+  const auto body = MakeContent(3 * 1024 * 1024);
+  server.SetResource("/limited.bin", Resource(body));
+  const auto id = Enqueue({{"url", server.Url("/limited.bin")},
+                           {"useSpeedLimiter", true},
+                           {"maxSpeedBytesPerSecond", 256 * 1024}});
+  // Limited: after a second and a half only part of the file is there.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const auto limited = Find(id);
+  EXPECT_EQ(limited["status"], "Downloading");
+  EXPECT_LT(limited["downloadedBytes"], 1536 * 1024);
+
+  EXPECT_EQ(Send({{"type", "set_speed_limiter"},
+                  {"id", id},
+                  {"enabled", false},
+                  {"maxSpeedBytesPerSecond", 0}})
+                .dump(),
+            R"({"ok":true})");
+  WaitForStatus(id, "Completed", std::chrono::seconds(10));
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("limited.bin"))), Sha256Hex(body));
+}
+
+TEST_F(DownloadCommands, ChecksumIsVerifiedAndAMismatchFailsTheDownload) {
+  const auto body = MakeContent(70000);
+  server.SetResource("/sum.bin", Resource(body));
+  auto upper = Sha256Hex(body);
+  for (auto& c : upper) c = static_cast<char>(std::toupper(c));
+  upper.insert(8, " ");
+  const auto good = Enqueue({{"url", server.Url("/sum.bin")},
+                             {"fileName", "good.bin"},
+                             {"checksumAlgorithm", "SHA256"},
+                             {"expectedChecksum", upper}});
+  WaitForStatus(good, "Completed");
+
+  const auto bad = Enqueue({{"url", server.Url("/sum.bin")},
+                            {"fileName", "bad.bin"},
+                            {"expectedChecksum", std::string(64, '0')}});
+  const auto failed = WaitForStatus(bad, "Failed");
+  EXPECT_EQ(failed["failureReason"], "Checksum verification failed");
+  EXPECT_FALSE(fs::exists(OutputFile("bad.bin")));
+}
+
+TEST_F(DownloadCommands, ADownloadInterruptedByACrashResumesAfterRestart) {
+  const auto body = MakeContent(2 * 1024 * 1024);
+  server.SetResource("/crash.bin", Resource(body, 512 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/crash.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 400000; });
+  service->Kill();
+  service = StartService();
+  const auto paused = Find(id);
+  EXPECT_EQ(paused["status"], "Paused");
+  EXPECT_GT(paused["downloadedBytes"], 0);
+
+  server.SetResource("/crash.bin", Resource(body));
+  EXPECT_EQ(Send({{"type", "resume_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  WaitForStatus(id, "Completed");
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("crash.bin"))), Sha256Hex(body));
+}
+
+TEST_F(DownloadCommands, AStoredQueuedDownloadStartsAtStartUp) {
+  const auto body = MakeContent(3000);
+  server.SetResource("/queued.bin", Resource(body));
+  service->Stop();
+  {
+    StoredDownloads db(DataRoot() / "data" / "downloads.db");
+    db.AddTask("dl_5", "Queued", downloads.path(), "queued.bin", 0, 0);
+    db.Exec("UPDATE downloads SET url = '" + server.Url("/queued.bin") + "' WHERE id = 'dl_5';");
+  }
+  service = StartService();
+  WaitForStatus("dl_5", "Completed");
+  EXPECT_EQ(ReadFile(OutputFile("queued.bin")), body);
+}
+
+}  // namespace
+}  // namespace vn::test
