@@ -82,13 +82,6 @@ TEST(DownloadStoreFile, InitializingAgainKeepsStoredDownloads) {
   EXPECT_EQ(second.LoadAll()[0].id, "dl_1");
 }
 
-TEST(DownloadStoreFile, FolderAtTheDatabasePathIsAFilesystemError) {
-  test::TempFolder folder;
-  std::filesystem::create_directories(folder.path() / "downloads.db");
-  EXPECT_THROW(DownloadStore((folder.path() / "downloads.db").string()).Initialize(),
-               std::filesystem::filesystem_error);
-}
-
 TEST(DownloadStoreFile, OlderTableGainsMissingColumnsAndKeepsItsRows) {
   test::TempFolder folder;
   const auto path = folder.path() / "downloads.db";

@@ -111,8 +111,6 @@ TEST_F(DownloadStoreTest, RoundTripKeepsEveryStoredField) {
   EXPECT_EQ(loaded[0].finalizeTotal, 0);
 }
 
-TEST_F(DownloadStoreTest, EmptyDatabaseLoadsNothing) { EXPECT_TRUE(store.LoadAll().empty()); }
-
 TEST_F(DownloadStoreTest, LoadAllReturnsTasksInAscendingIdOrder) {
   store.Save(MakeTask("dl_300"));
   store.Save(MakeTask("dl_100"));
