@@ -1,0 +1,332 @@
+#!/usr/bin/env python3
+"""Download benchmark: the Varnel service against aria2c, axel and curl.
+
+Runs inside a private network namespace (bench/compare.sh puts it there). Starts
+a private nginx on 127.0.0.1 with sendfile on, serves files of deterministic
+content, and times every contestant in the same run, alternating them. Prints
+medians and the ratios that matter; every downloaded file's SHA-256 is checked.
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import socket
+import sqlite3
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+MiB = 1024 * 1024
+
+
+def sha256_file(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        while chunk := f.read(4 * MiB):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def make_file(path, size, seed):
+    """Deterministic bytes: AES-CTR keystream of a fixed key, cut to size."""
+    if path.exists() and path.stat().st_size == size:
+        return
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as out:
+        enc = subprocess.Popen(
+            ["openssl", "enc", "-aes-128-ctr", "-nosalt", "-pass", f"pass:varnel-{seed}",
+             "-pbkdf2", "-in", "/dev/zero"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        left = size
+        while left > 0:
+            chunk = enc.stdout.read(min(left, 4 * MiB))
+            out.write(chunk)
+            left -= len(chunk)
+        enc.kill()
+        enc.wait()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def timed(command, **kwargs):
+    """Runs command; returns (wall seconds, cpu seconds, peak RSS MiB, exit code)."""
+    start = time.monotonic()
+    process = subprocess.Popen(command, **kwargs)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.monotonic() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024, process.returncode
+
+
+class Nginx:
+    def __init__(self, work, www):
+        self.port = free_port()
+        self.prefix = work / "nginx"
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        conf = self.prefix / "nginx.conf"
+        conf.write_text(f"""
+worker_processes 2;
+pid {self.prefix}/nginx.pid;
+error_log {self.prefix}/error.log;
+events {{ worker_connections 1024; }}
+http {{
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  keepalive_requests 100000;
+  client_body_temp_path {self.prefix}/body;
+  proxy_temp_path {self.prefix}/proxy;
+  fastcgi_temp_path {self.prefix}/fastcgi;
+  uwsgi_temp_path {self.prefix}/uwsgi;
+  scgi_temp_path {self.prefix}/scgi;
+  server {{
+    listen 127.0.0.1:{self.port};
+    root {www};
+    location /throttled/ {{ limit_rate 1m; }}
+  }}
+}}
+""")
+        subprocess.run(["nginx", "-c", str(conf), "-p", str(self.prefix)], check=True)
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}/{path}"
+
+    def stop(self):
+        subprocess.run(["nginx", "-c", str(self.prefix / "nginx.conf"), "-p", str(self.prefix),
+                        "-s", "quit"], check=False)
+
+
+class Service:
+    """The real service, in a private data root, driven over its socket."""
+
+    def __init__(self, root, work):
+        self.binary = root / "build/release/apps/service/service"
+        self.varnel = root / "build/release/apps/varnel/varnel"
+        self.env = dict(os.environ)
+        for name, sub in [("HOME", "home"), ("LOCALAPPDATA", "localappdata"),
+                          ("XDG_RUNTIME_DIR", "run"), ("XDG_DOWNLOAD_DIR", "downloads")]:
+            path = work / "env" / sub
+            path.mkdir(parents=True, exist_ok=True)
+            self.env[name] = str(path)
+        os.chmod(work / "env" / "run", 0o700)
+        self.socket = Path(self.env["XDG_RUNTIME_DIR"]) / "VarnelV2"
+        self.database = Path(self.env["LOCALAPPDATA"]) / "VarnelV2/data/downloads.db"
+        self.process = None
+
+    def start(self):
+        self.process = subprocess.Popen([str(self.binary)], env=self.env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        if "Download service started." not in line:
+            raise RuntimeError("service did not start: " + self.process.stderr.read())
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=30)
+
+    def ask(self, request):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET) as s:
+            s.settimeout(30)
+            s.connect(str(self.socket))
+            s.send(json.dumps(request).encode())
+            answer = b""
+            while chunk := s.recv(65536):
+                answer += chunk
+        return json.loads(answer)
+
+    def cpu_seconds(self):
+        fields = Path(f"/proc/{self.process.pid}/stat").read_text().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def reset_peak_rss(self):
+        Path(f"/proc/{self.process.pid}/clear_refs").write_text("5")
+
+    def peak_rss_mib(self):
+        for line in Path(f"/proc/{self.process.pid}/status").read_text().splitlines():
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+        return 0.0
+
+    def delete_all(self):
+        for task in self.ask({"type": "list_downloads"})["downloads"]:
+            self.ask({"type": "delete_download", "id": task["id"], "deleteFile": True})
+
+
+def run_ours(service, url, out, name, digest, connections):
+    service.reset_peak_rss()
+    cpu_before = service.cpu_seconds()
+    wall, client_cpu, _, code = timed(
+        [str(service.varnel), "add", url, "-o", str(out), "-O", name, "-x", str(connections),
+         "--sha256", digest, "--wait"], env=service.env, stdout=subprocess.DEVNULL)
+    cpu = service.cpu_seconds() - cpu_before + client_cpu
+    result = (wall, cpu, service.peak_rss_mib(), code == 0)
+    service.delete_all()
+    return result
+
+
+def curl16_script(url, out, name, size):
+    part = size // 16
+    lines = ["set -e", f"cd {out}"]
+    for i in range(16):
+        last = size - 1 if i == 15 else (i + 1) * part - 1
+        lines.append(f"curl -s -r {i * part}-{last} -o {name}.{i} {url} &")
+    lines.append("wait")
+    lines.append(f"cat {' '.join(f'{name}.{i}' for i in range(16))} > {name}")
+    lines.append(f"rm -f {' '.join(f'{name}.{i}' for i in range(16))}")
+    lines.append(f"sha256sum {name} > /dev/null")
+    return ["bash", "-c", "\n".join(lines)]
+
+
+def contestants(service, url, out, name, digest, size, connections):
+    aria = ["aria2c", "-x16", "-s16", "-k1M", "-d", str(out), "-o", name, "-q",
+            "--allow-overwrite=true", "--summary-interval=0", url]
+    return {
+        "varnel": lambda: run_ours(service, url, out, name, digest, connections),
+        "aria2c+sha256": lambda: timed(aria[:-1] + [f"--checksum=sha-256={digest}", url]),
+        "aria2c": lambda: timed(aria),
+        "axel -n16": lambda: timed(["axel", "-q", "-n", "16", "-o", str(out / name), url],
+                                   stdout=subprocess.DEVNULL),
+        "curl": lambda: timed(["curl", "-s", "-o", str(out / name), url]),
+        "curl16+cat+sha256sum": lambda: timed(curl16_script(url, out, name, size)),
+    }
+
+
+def measure(title, table, out, name, digest, runs):
+    results = {contestant: [] for contestant in table}
+    for run in range(runs):
+        for contestant, go in table.items():
+            target = out / name
+            target.unlink(missing_ok=True)
+            outcome = go()
+            wall, cpu, rss = outcome[0], outcome[1], outcome[2]
+            ok = target.exists() and sha256_file(target) == digest
+            target.unlink(missing_ok=True)
+            results[contestant].append((wall, cpu, rss, ok))
+            print(f"  run {run + 1} {contestant:22s} {wall:7.2f} s", file=sys.stderr)
+    print(f"\n{title} (median of {runs})")
+    print(f"{'contestant':24s}{'wall s':>9s}{'cpu s':>9s}{'peak RSS MiB':>14s}  sha256")
+    medians = {}
+    for contestant, rows in results.items():
+        wall = statistics.median(r[0] for r in rows)
+        cpu = statistics.median(r[1] for r in rows)
+        rss = statistics.median(r[2] for r in rows)
+        ok = all(r[3] for r in rows)
+        medians[contestant] = (wall, cpu, rss, ok)
+        print(f"{contestant:24s}{wall:9.2f}{cpu:9.2f}{rss:14.1f}  {'ok' if ok else 'MISMATCH'}")
+    return medians
+
+
+def ratio_line(medians, a, b, target, above=False):
+    if a not in medians or b not in medians:
+        return
+    value = medians[a][0] / medians[b][0]
+    verdict = (value >= target) if above else (value <= target)
+    relation = ">=" if above else "<="
+    print(f"  {a} / {b} = {value:.2f}  (target {relation} {target})  {'met' if verdict else 'NOT met'}")
+
+
+def scale(service, nginx, www, out):
+    print("\nScale")
+    service.stop()
+    with sqlite3.connect(service.database) as db:
+        db.executemany(
+            "INSERT INTO downloads (id, url, file_name, output_path, status, total_bytes, "
+            "downloaded_bytes) VALUES (?, ?, ?, ?, 'Failed', 1000, 0)",
+            [(f"dl_{i:013d}", f"http://127.0.0.1:9/f{i}", f"f{i}", str(out)) for i in range(10000)])
+    start = time.monotonic()
+    service.start()
+    print(f"  start-up with 10,000 stored downloads: {time.monotonic() - start:.2f} s")
+    times = []
+    for _ in range(20):
+        t = time.monotonic()
+        listed = service.ask({"type": "list_downloads"})["downloads"]
+        times.append((time.monotonic() - t) * 1000)
+    print(f"  list_downloads of {len(listed)}: median {statistics.median(times):.1f} ms "
+          f"(target < 50 ms)")
+    service.stop()
+    with sqlite3.connect(service.database) as db:
+        db.execute("DELETE FROM downloads")
+    service.start()
+
+    files = sorted((www / "small").iterdir())
+    digests = {f.name: sha256_file(f) for f in files}
+    ids = []
+    for f in files:
+        answer = service.ask({"type": "enqueue_download", "url": nginx.url(f"small/{f.name}"),
+                              "outputPath": str(out / "many"), "fileName": f.name})
+        ids.append(answer["id"])
+    t = time.monotonic()
+    service.ask({"type": "list_downloads"})
+    during = (time.monotonic() - t) * 1000
+    deadline = time.monotonic() + 300
+    while time.monotonic() < deadline:
+        statuses = [task["status"] for task in service.ask({"type": "list_downloads"})["downloads"]]
+        if all(s in ("Completed", "Failed") for s in statuses):
+            break
+        time.sleep(0.2)
+    good = sum(1 for f in files if (out / "many" / f.name).exists()
+               and sha256_file(out / "many" / f.name) == digests[f.name])
+    print(f"  {len(files)} downloads at once: {good} completed with correct SHA-256; "
+          f"list_downloads during the run: {during:.1f} ms (target < 200 ms)")
+    service.delete_all()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", type=Path, required=True)
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+    work = Path(os.environ.get("BENCH_DIR", "/var/tmp/varnel-bench"))
+    size = int(os.environ.get("BENCH_SIZE_MIB", "1024")) * MiB
+    www, out = work / "www", work / "out"
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(work / "env", ignore_errors=True)
+    out.mkdir(parents=True)
+    print("preparing files ...", file=sys.stderr)
+    make_file(www / "big.bin", size, 1)
+    make_file(www / "throttled" / "medium.bin", 64 * MiB, 2)
+    for i in range(100):
+        make_file(www / "small" / f"s{i:03d}.bin", MiB, 100 + i)
+    big_digest = sha256_file(www / "big.bin")
+    medium_digest = sha256_file(www / "throttled" / "medium.bin")
+
+    nginx = Nginx(work, www)
+    service = Service(args.root, work)
+    service.start()
+    try:
+        print(f"machine: {os.cpu_count()} cores; {time.strftime('%Y-%m-%d')}")
+        table = contestants(service, nginx.url("big.bin"), out, "big.bin", big_digest, size, 16)
+        first = measure(f"Scenario 1: {size // MiB} MiB unthrottled", table, out, "big.bin",
+                        big_digest, args.runs)
+        ratio_line(first, "varnel", "aria2c+sha256", 0.3)
+        ratio_line(first, "varnel", "curl16+cat+sha256sum", 0.65)
+        print(f"  varnel peak RSS {first['varnel'][2]:.1f} MiB (target <= 32 MiB)")
+
+        table = contestants(service, nginx.url("throttled/medium.bin"), out, "medium.bin",
+                            medium_digest, 64 * MiB, 16)
+        second = measure("Scenario 2: 64 MiB, nginx limit_rate 1m per connection",
+                         {k: table[k] for k in ("varnel", "aria2c")}, out, "medium.bin",
+                         medium_digest, args.runs)
+        if not os.environ.get("BENCH_SKIP_SLOW"):
+            second.update(measure("Scenario 2, one connection (one run: about a minute)",
+                                  {"curl": table["curl"]}, out, "medium.bin", medium_digest, 1))
+        ratio_line(second, "varnel", "aria2c", 1.0)
+        if "curl" in second:
+            speedup = second["curl"][0] / second["varnel"][0]
+            print(f"  curl / varnel = {speedup:.1f}  (target >= 15)  "
+                  f"{'met' if speedup >= 15 else 'NOT met'}")
+        scale(service, nginx, www, out)
+    finally:
+        service.stop()
+        nginx.stop()
+
+
+if __name__ == "__main__":
+    main()

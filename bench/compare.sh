@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Times the service (driven through `varnel add --wait`) against aria2c, axel and
+# curl, all downloading from one private nginx on 127.0.0.1, in the same run,
+# alternating contestants. Prints medians of wall time, CPU time and peak RSS,
+# and checks the SHA-256 of every downloaded file.
+#
+#   bench/compare.sh [RUNS]          (default 3 runs per contestant)
+#
+# Environment: BENCH_DIR (work folder on the normal disk, default
+# /var/tmp/varnel-bench), BENCH_SIZE_MIB (scenario 1 size, default 1024),
+# BENCH_SKIP_SLOW=1 skips the single-connection curl of scenario 2 (about 63 s).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+runs=${1:-3}
+
+if [ -z "${VARNEL_BENCH_IN_NETNS:-}" ]; then
+  "$root/scripts/install-deps.sh"
+  "$root/bench/install-tools.sh"
+  "$root/scripts/build.sh" release
+  export VARNEL_BENCH_IN_NETNS=1
+  # The service's torrent engine announces itself on local networks: keep the
+  # whole benchmark inside a private network namespace with loopback only.
+  if [ "$(id -u)" -eq 0 ]; then
+    exec unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
+  else
+    exec unshare --net --map-root-user sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
+  fi
+fi
+
+exec python3 "$root/bench/compare.py" --root "$root" --runs "$runs"
