@@ -1,0 +1,123 @@
+// The run registry: one process-wide map from task id to the control block of
+// the id's latest run. An entry lives from Queue until that run ends; a later
+// Queue of the id replaces it, and the earlier run, which keeps its own
+// control, then erases nothing when it ends.
+#include "apps/service/engine/download_engine.h"
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "apps/service/engine/download_control.h"
+#include "apps/service/engine/speed_limiter.h"
+#include "apps/service/engine/task_runner.h"
+
+namespace vn {
+namespace {
+
+struct RunRegistry {
+  std::mutex mutex;
+  std::unordered_map<std::string, std::shared_ptr<DownloadControl>> runs;  // guarded by mutex
+};
+
+RunRegistry& Registry() {
+  // Detached runs may still end while the process exits; the registry is
+  // therefore never destroyed.
+  static RunRegistry* const registry = new RunRegistry();
+  return *registry;
+}
+
+std::shared_ptr<DownloadControl> Find(RunRegistry& registry, const std::string& id) {
+  const auto found = registry.runs.find(id);
+  return found == registry.runs.end() ? nullptr : found->second;
+}
+
+// Erases id's entry only while it still holds control.
+void Unregister(const std::string& id, const std::shared_ptr<DownloadControl>& control) {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  const auto found = registry.runs.find(id);
+  if (found != registry.runs.end() && found->second == control) registry.runs.erase(found);
+}
+
+}  // namespace
+
+void DownloadEngine::SetTaskUpdateCallback(TaskUpdateCallback callback) {
+  onTaskUpdate = std::move(callback);
+}
+
+void DownloadEngine::Queue(const DownloadTask& task) {
+  auto control = std::make_shared<DownloadControl>();
+  control->speedLimitEnabled.store(task.useSpeedLimiter && task.maxSpeedBytesPerSecond > 0);
+  control->speedLimit.store(task.maxSpeedBytesPerSecond);
+
+  std::shared_ptr<DownloadControl> previous;
+  {
+    RunRegistry& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    std::shared_ptr<DownloadControl>& slot = registry.runs[task.id];
+    previous = std::exchange(slot, control);
+  }
+
+  try {
+    std::thread([task, control, previous, callback = onTaskUpdate] {
+      RunDownloadTask(task, *control, callback, previous.get());
+      Unregister(task.id, control);
+      control->MarkFinished();
+    }).detach();
+  } catch (...) {
+    // No run will end this entry or signal its end: do both here, so the id
+    // neither looks running forever nor blocks its next run.
+    Unregister(task.id, control);
+    control->MarkFinished();
+    throw;
+  }
+}
+
+void DownloadEngine::Pause(const std::string& id) {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  if (const auto control = Find(registry, id)) {
+    control->pauseRequested.store(true);
+    control->stopRequested.store(true);
+  }
+}
+
+void DownloadEngine::Cancel(const std::string& id) {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  if (const auto control = Find(registry, id)) {
+    control->pauseRequested.store(false);
+    control->stopRequested.store(true);
+  }
+}
+
+void DownloadEngine::Resume(const std::string& id) {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  if (const auto control = Find(registry, id)) {
+    control->pauseRequested.store(false);
+    control->stopRequested.store(false);
+  }
+}
+
+bool DownloadEngine::IsRunning(const std::string& id) const {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  return registry.runs.count(id) != 0;
+}
+
+void DownloadEngine::SetSpeedLimit(const std::string& id, bool enabled,
+                                   std::int64_t bytesPerSecond) {
+  RunRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  if (const auto control = Find(registry, id)) {
+    control->speedLimitEnabled.store(enabled && bytesPerSecond >= 1);
+    control->speedLimit.store(bytesPerSecond < 0 ? 0 : bytesPerSecond);
+    ResetThrottleWindow(*control);
+  }
+}
+
+}  // namespace vn

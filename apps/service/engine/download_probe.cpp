@@ -1,0 +1,110 @@
+#include "apps/service/engine/download_probe.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace vn {
+namespace {
+
+constexpr int kProbeAttempts = 4;
+constexpr auto kProbeBackoffStep = std::chrono::milliseconds(400);
+constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
+// A 206 body this small is read to its end so that the connection can carry
+// the first segment; anything larger is abandoned.
+constexpr std::int64_t kSmallProbeBody = 1024;
+
+// Sleeps for delay unless stopRequested is raised first; true when it slept
+// the whole time.
+bool SleepUnlessStopped(std::chrono::milliseconds delay, const std::atomic<bool>& stopRequested) {
+  const auto until = std::chrono::steady_clock::now() + delay;
+  while (std::chrono::steady_clock::now() < until) {
+    if (stopRequested.load()) return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        kStopPollInterval, until - std::chrono::steady_clock::now()));
+  }
+  return !stopRequested.load();
+}
+
+std::string HttpStatusError(long status) {
+  return "Server returned HTTP " + std::to_string(status);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange) {
+  const auto slash = contentRange.rfind('/');
+  if (slash == std::string::npos) return std::nullopt;
+  const char* text = contentRange.c_str() + slash + 1;
+  char* end = nullptr;
+  errno = 0;
+  const long long total = std::strtoll(text, &end, 10);
+  if (end == text || errno == ERANGE) return std::nullopt;
+  return total;
+}
+
+ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,
+                          const std::atomic<bool>& stopRequested) {
+  platform::HttpConnection connection(session);
+  std::string lastError = "Failed to probe the download";
+  ProbeResult result;
+
+  for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
+    if (stopRequested.load()) break;
+    if (attempt > 0 && !SleepUnlessStopped(kProbeBackoffStep * attempt, stopRequested)) break;
+
+    std::optional<platform::HttpResponseHead> head;
+    std::int64_t bodyBytes = 0;
+    platform::HttpCallbacks callbacks;
+    callbacks.onHead = [&](const platform::HttpResponseHead& received) {
+      head = received;
+      return received.status == 206 && received.contentLength <= kSmallProbeBody;
+    };
+    callbacks.onChunk = [&](const char*, std::size_t size) {
+      bodyBytes += static_cast<std::int64_t>(size);
+      return bodyBytes <= kSmallProbeBody;
+    };
+    callbacks.shouldStop = [&] { return stopRequested.load(); };
+
+    const platform::HttpResult outcome =
+        connection.Get(target, platform::ByteRange{0, 0}, callbacks);
+    if (!head) {
+      if (outcome.outcome != platform::HttpOutcome::Stopped) {
+        lastError = "Failed to probe the download (curl error " +
+                    std::to_string(outcome.errorCode) + ": " + outcome.error + ")";
+      }
+      continue;
+    }
+
+    const long status = head->status;
+    if (status >= 500 || status == 429) {
+      lastError = HttpStatusError(status);
+      continue;
+    }
+    // A range request on an empty resource cannot be satisfied; the server
+    // says so with the total 0, which is a complete answer, not a failure.
+    const bool emptyResource = status == 416 && ParseContentRangeTotal(head->contentRange) == 0;
+    if (status >= 400 && !emptyResource) throw std::runtime_error(HttpStatusError(status));
+
+    result = ProbeResult{};
+    if (status == 206) {
+      result.totalBytes =
+          std::max<std::int64_t>(0, ParseContentRangeTotal(head->contentRange).value_or(0));
+      result.rangeSupport = result.totalBytes > 0;
+    } else if (!emptyResource) {
+      result.totalBytes = std::max<std::int64_t>(0, head->contentLength);
+    }
+    result.etag = head->etag;
+    result.lastModified = head->lastModified;
+    lastError.clear();
+    break;
+  }
+
+  if (!lastError.empty()) throw std::runtime_error(lastError);
+  return result;
+}
+
+}  // namespace vn

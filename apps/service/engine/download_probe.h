@@ -1,0 +1,35 @@
+#pragma once
+
+// The first request of every run: a one-byte range GET that tells the size of
+// the resource, whether the server honours ranges, and its validators.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/http.h"
+
+namespace vn {
+
+struct ProbeResult {
+  std::int64_t totalBytes = 0;  // 0: size unknown (or an empty resource)
+  bool rangeSupport = false;    // 206 with a usable size
+  std::string etag;
+  std::string lastModified;
+};
+
+// The total after the last "/" of a Content-Range value, parsed like strtoll
+// (leading blanks skipped, trailing text ignored); nullopt when there is no
+// "/", no number ("*") or the number is out of range.
+std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange);
+
+// Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
+// are retried, other 4xx fail at once. A 416 naming a total of 0 is an empty
+// resource, not a failure. stopRequested ends the attempts (and an attempt in
+// flight); the run then fails with the latest error. Throws std::runtime_error.
+// Called on the run thread only.
+ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,
+                          const std::atomic<bool>& stopRequested);
+
+}  // namespace vn

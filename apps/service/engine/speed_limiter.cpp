@@ -1,0 +1,59 @@
+#include "apps/service/engine/speed_limiter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace vn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kWindow = std::chrono::seconds(1);
+// Sleeps are cut into slices so that a stop or a new limit is seen quickly.
+constexpr auto kSleepSlice = std::chrono::milliseconds(50);
+
+bool LimitActive(const DownloadControl& control) {
+  return control.speedLimitEnabled.load() && control.speedLimit.load() > 0;
+}
+
+// Moves the window forward over every whole second that has passed, paying
+// the budget of each passed window out of the bytes counted. limiterMutex held.
+void AdvanceWindow(DownloadControl& control, Clock::time_point now, std::int64_t limit) {
+  const auto passed = now - control.windowStart;
+  if (passed < kWindow) return;
+  const auto windows = passed / kWindow;
+  control.windowStart += windows * kWindow;
+  if (windows > control.windowBytes / limit) {
+    control.windowBytes = 0;
+  } else {
+    control.windowBytes -= static_cast<std::int64_t>(windows) * limit;
+  }
+}
+
+}  // namespace
+
+void ThrottleTransfer(DownloadControl& control, std::int64_t bytes) {
+  if (!LimitActive(control)) return;
+  std::unique_lock lock(control.limiterMutex);
+  AdvanceWindow(control, Clock::now(), control.speedLimit.load());
+  control.windowBytes += bytes;
+  while (true) {
+    if (control.stopRequested.load() || !LimitActive(control)) return;
+    const std::int64_t limit = control.speedLimit.load();
+    AdvanceWindow(control, Clock::now(), limit);
+    if (control.windowBytes <= limit) return;
+    const auto windowEnd = control.windowStart + kWindow;
+    lock.unlock();
+    std::this_thread::sleep_until(std::min(windowEnd, Clock::now() + kSleepSlice));
+    lock.lock();
+  }
+}
+
+void ResetThrottleWindow(DownloadControl& control) {
+  std::lock_guard lock(control.limiterMutex);
+  control.windowStart = Clock::now();
+  control.windowBytes = 0;
+}
+
+}  // namespace vn

@@ -1,0 +1,306 @@
+#include "apps/service/engine/task_runner.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <numeric>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "apps/service/engine/checksum.h"
+#include "apps/service/engine/download_plan.h"
+#include "apps/service/engine/download_probe.h"
+#include "apps/service/engine/finishing_reporter.h"
+#include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/segment_join.h"
+#include "apps/service/engine/segment_picker.h"
+#include "apps/service/engine/segment_transfer.h"
+#include "platform/http.h"
+
+namespace vn {
+namespace {
+
+constexpr auto kMonitorInterval = std::chrono::milliseconds(500);
+
+std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
+  return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
+                         [](std::int64_t sum, const DownloadSegment& segment) {
+                           return sum + segment.downloadedBytes;
+                         });
+}
+
+// State of one run; lives on the run thread's stack.
+class TaskRun {
+ public:
+  TaskRun(const DownloadTask& queued, DownloadControl& control, const TaskReport& report)
+      : queued(queued), task(queued), control(control), report(report) {}
+
+  void Run(DownloadControl* previousRun);
+  void Fail(const std::string& reason) noexcept;
+
+ private:
+  void Report() {
+    if (report) report(task);
+  }
+  void Prepare(const ProbeResult& probe);
+  void DiscardProgress();
+  // Returns false when the run ended paused or cancelled.
+  bool Transfer(platform::HttpSession& session, const platform::RequestTarget& target);
+  void RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target);
+  void Finish();
+
+  const DownloadTask& queued;
+  DownloadTask task;
+  DownloadControl& control;
+  const TaskReport& report;
+
+  bool rangeSupport = false;
+  std::filesystem::path segmentsFolder;
+  std::size_t workerCount = 1;
+  std::size_t segmentRoom = 1;
+  std::mutex segmentMutex;  // guards task.segments while workers run
+  std::atomic<std::int64_t> transferredBytes{0};
+  std::atomic<bool> wholeBodyReceived{false};
+};
+
+void TaskRun::Run(DownloadControl* previousRun) {
+  task.status = DownloadStatus::Starting;
+  task.speedBytesPerSecond = 0;
+  task.failureReason.clear();
+  const platform::RequestTarget target =
+      platform::MakeRequestTarget(task.url, task.userAgent, task.referrer);
+
+  // Two runs of one id would write the same partial files; the earlier one
+  // must be gone before this one looks at them.
+  if (previousRun != nullptr) previousRun->WaitFinished(control.stopRequested);
+
+  platform::HttpSession session;
+  const ProbeResult probe = ProbeDownload(session, target, control.stopRequested);
+  Prepare(probe);
+  if (!Transfer(session, target)) return;
+  Finish();
+}
+
+void TaskRun::Prepare(const ProbeResult& probe) {
+  task.totalBytes = probe.totalBytes;
+  rangeSupport = probe.rangeSupport;
+  task.connectionCount =
+      EffectiveConnectionCount(rangeSupport, task.totalBytes, task.connectionCount);
+
+  segmentsFolder = SegmentsFolder(task);
+  std::filesystem::create_directories(segmentsFolder);
+  if (!KeepEarlierProgress(task, queued.totalBytes, probe)) DiscardProgress();
+  task.etag = probe.etag;
+  task.lastModified = probe.lastModified;
+
+  workerCount = static_cast<std::size_t>(std::max<std::int32_t>(1, task.connectionCount));
+  if (!task.segments.empty() && !ReconcilePartFiles(task)) DiscardProgress();
+  if (task.segments.empty()) {
+    task.downloadedBytes = 0;
+    task.segments = PlanSegments(rangeSupport, task.totalBytes, task.connectionCount);
+  }
+  // The picker appends splits; with this room reserved the list never moves.
+  segmentRoom = SegmentRoom(rangeSupport, workerCount, task.segments.size());
+  task.segments.reserve(segmentRoom);
+  task.downloadedBytes = SumDownloaded(task.segments);
+  transferredBytes.store(task.downloadedBytes);
+}
+
+void TaskRun::DiscardProgress() {
+  RemoveDownloadFiles(task, false);
+  std::filesystem::create_directories(segmentsFolder);
+  task.segments.clear();
+  task.downloadedBytes = 0;
+}
+
+bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTarget& target) {
+  task.status = DownloadStatus::Downloading;
+  Report();
+  RunWorkers(session, target);
+
+  if (control.stopRequested.load()) {
+    if (control.pauseRequested.load()) {
+      task.status = DownloadStatus::Paused;
+    } else {
+      task.status = DownloadStatus::Cancelled;
+      task.downloadedBytes = 0;
+      for (DownloadSegment& segment : task.segments) segment.downloadedBytes = 0;
+      RemoveDownloadFiles(task, true);
+    }
+    Report();
+    return false;
+  }
+  const bool sizeKnown = task.totalBytes > 0;
+  for (const DownloadSegment& segment : task.segments) {
+    const bool incomplete =
+        sizeKnown ? segment.downloadedBytes < SegmentLength(segment) : !wholeBodyReceived.load();
+    if (incomplete) throw std::runtime_error("One or more download segments are incomplete");
+  }
+  return true;
+}
+
+void TaskRun::RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target) {
+  std::atomic<bool> failed{false};
+  std::mutex activeMutex;
+  std::condition_variable workerEnded;
+  int activeWorkers = 0;  // guarded by activeMutex
+
+  SegmentPicker picker(task.segments, segmentMutex, rangeSupport, segmentRoom);
+  const SegmentJob job{task,   segmentsFolder,   segmentMutex,     control,
+                       target, transferredBytes, wholeBodyReceived};
+  const auto workerBody = [&] {
+    try {
+      platform::HttpConnection connection(session);
+      while (!control.stopRequested.load()) {
+        const std::optional<std::size_t> index = picker.Next();
+        if (!index) break;
+        TransferSegment(job, connection, *index);
+      }
+    } catch (...) {
+      // The worker's own text is not kept: the run reports one text for all.
+      failed.store(true);
+      control.stopRequested.store(true);
+    }
+    {
+      std::lock_guard lock(activeMutex);
+      --activeWorkers;
+    }
+    workerEnded.notify_all();
+  };
+
+  std::vector<std::thread> workers;
+  workers.reserve(workerCount);
+  for (std::size_t i = 0; i < workerCount; ++i) {
+    {
+      std::lock_guard lock(activeMutex);
+      ++activeWorkers;
+    }
+    try {
+      workers.emplace_back(workerBody);
+    } catch (const std::system_error&) {
+      // Fewer workers only make the download slower; splitting spreads the
+      // work over those that started.
+      std::lock_guard lock(activeMutex);
+      --activeWorkers;
+      break;
+    }
+  }
+  const auto joinAll = [&] {
+    for (std::thread& worker : workers) worker.join();
+  };
+  if (workers.empty()) throw std::runtime_error("Failed to start segment workers");
+
+  try {
+    auto previousTime = std::chrono::steady_clock::now();
+    std::int64_t previousBytes = task.downloadedBytes;
+    std::unique_lock lock(activeMutex);
+    while (!workerEnded.wait_for(lock, kMonitorInterval, [&] { return activeWorkers == 0; })) {
+      lock.unlock();
+      task.downloadedBytes = transferredBytes.load();
+      const auto now = std::chrono::steady_clock::now();
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - previousTime).count();
+      if (elapsed >= 1) {
+        task.speedBytesPerSecond = (task.downloadedBytes - previousBytes) * 1000 / elapsed;
+        previousBytes = task.downloadedBytes;
+        previousTime = now;
+      }
+      if (report) {
+        std::unique_lock segmentLock(segmentMutex);
+        const DownloadTask copy = task;
+        segmentLock.unlock();
+        report(copy);
+      }
+      lock.lock();
+    }
+  } catch (...) {
+    // A report that throws fails the run, but never with workers left behind.
+    failed.store(true);
+    control.stopRequested.store(true);
+    joinAll();
+    throw;
+  }
+  joinAll();
+  task.downloadedBytes = transferredBytes.load();
+  task.speedBytesPerSecond = 0;
+  if (failed.load()) throw std::runtime_error("Segment download failed");
+}
+
+void TaskRun::Finish() {
+  task.status = DownloadStatus::Verifying;
+  task.speedBytesPerSecond = 0;
+  task.finalizeTotal = task.totalBytes > 0 ? 2 * task.totalBytes : 0;
+  task.finalizeDone = 0;
+  Report();
+
+  const std::filesystem::path finalPath = FinalFilePath(task);
+  {
+    FinishingReporter reporter(task, [this] { Report(); });
+    JoinPartFiles(task, segmentsFolder, finalPath, reporter);
+  }
+
+  // With an unknown size the completed segment records what arrived, so the
+  // joined file is checked against that instead of not at all.
+  std::int64_t expectedSize = task.totalBytes;
+  if (expectedSize <= 0) {
+    expectedSize = 0;
+    for (const DownloadSegment& segment : task.segments) expectedSize += SegmentLength(segment);
+  }
+  if (static_cast<std::int64_t>(std::filesystem::file_size(finalPath)) != expectedSize) {
+    RemoveDownloadFiles(task, true);
+    throw std::runtime_error("Final file integrity check failed");
+  }
+
+  {
+    FinishingReporter reporter(task, [this] { Report(); });
+    task.actualChecksum = NormalizeChecksum(
+        ComputeFileSha256(finalPath, [&reporter](std::int64_t bytes) { reporter.Add(bytes); }));
+  }
+  task.expectedChecksum = NormalizeChecksum(task.expectedChecksum);
+  if (task.expectedChecksum.empty()) {
+    task.checksumAlgorithm = "SHA256";
+  } else if (task.expectedChecksum != task.actualChecksum) {
+    RemoveDownloadFiles(task, true);
+    throw std::runtime_error("Checksum verification failed");
+  }
+
+  std::error_code ignored;
+  std::filesystem::remove_all(segmentsFolder, ignored);
+  task.segments.clear();
+  task.finalizeDone = 0;
+  task.finalizeTotal = 0;
+  task.status = DownloadStatus::Completed;
+  Report();
+}
+
+void TaskRun::Fail(const std::string& reason) noexcept {
+  task.speedBytesPerSecond = 0;
+  task.status = DownloadStatus::Failed;
+  task.failureReason = reason;
+  try {
+    Report();
+  } catch (...) {
+    // The report of a failure has nowhere further to go.
+  }
+}
+
+}  // namespace
+
+void RunDownloadTask(const DownloadTask& queued, DownloadControl& control, const TaskReport& report,
+                     DownloadControl* previousRun) noexcept {
+  std::optional<TaskRun> run;
+  try {
+    run.emplace(queued, control, report);
+    run->Run(previousRun);
+  } catch (const std::exception& error) {
+    if (run) run->Fail(error.what());
+  } catch (...) {
+    if (run) run->Fail("Unknown download failure");
+  }
+}
+
+}  // namespace vn
