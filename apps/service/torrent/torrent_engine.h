@@ -1,12 +1,8 @@
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "apps/service/engine/download_task.h"
@@ -17,30 +13,54 @@ namespace vn {
 bool IsTorrentId(const std::string& id);
 
 // Runs torrents in one libtorrent session and reports them as DownloadTask
-// snapshots. Every operation takes `mutex` for its whole duration; never call
-// it while holding the service mutex. See torrent_engine.cpp for the details.
+// snapshots. The list of torrents survives restarts in <folder>/index.json.
+//
+// Threads: Start and the destructor run on the service's main thread, the other
+// operations on the request thread. Every operation takes the engine's mutex for
+// its whole duration, libtorrent calls and file writes included; never call it
+// while holding the service mutex. libtorrent's threads never call back.
 class TorrentEngine {
  public:
+  // Test seam; production uses the defaults.
+  struct Options {
+    // libtorrent listen_interfaces, e.g. "127.0.0.1:0"; empty keeps the
+    // library's default.
+    std::string listenInterfaces;
+  };
+
   TorrentEngine();
+  explicit TorrentEngine(Options options);
   ~TorrentEngine();  // saves the registry and closes the session
 
   TorrentEngine(const TorrentEngine&) = delete;
   TorrentEngine& operator=(const TorrentEngine&) = delete;
 
-  // Builds the session and re-adds every torrent of folder/index.json.
-  // Throws when the session cannot be built.
+  // Builds the session and re-adds every torrent of folder/index.json (a file
+  // that is missing or malformed loads what it can, never throws). Does nothing
+  // when already running. Throws the library's exception when the session cannot
+  // be built.
   void Start(const std::filesystem::path& folder);
 
-  // Return the new "tor_" id, or an empty id with error set.
+  // Return the new "tor_" id, or an empty id with error set to
+  // "Torrent engine is not running", "Invalid magnet link: ...",
+  // "Could not read .torrent file: ..." or "Could not add torrent: ...".
   std::string AddFromMagnet(const std::string& magnet, const std::string& savePath,
                             std::string& error);
   std::string AddFromTorrentFile(const std::string& path, const std::string& savePath,
                                  std::string& error);
 
+  // False for an unknown id. Pause and Resume do not write index.json; the flag
+  // reaches it at the next add, remove or stop.
   bool Pause(const std::string& id);
   bool Resume(const std::string& id);
+  // deleteFiles asks libtorrent to delete the downloaded files (asynchronously).
   bool Remove(const std::string& id, bool deleteFiles);
+
+  // One task per torrent (isTorrent true, no segments), in no particular order.
   std::vector<DownloadTask> Snapshot();
+
+  // The port the session accepts peers on; 0 when not running.
+  int ListenPort();
 
  private:
   struct Impl;
