@@ -1,3 +1,2 @@
 # Sockets and folders.
-target_sources(vn_platform PRIVATE pipe_unix.cpp)
-# target_sources(vn_platform PRIVATE ...) for locations.cpp
+target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp)
