@@ -103,19 +103,27 @@ TEST_F(TorrentTransferTest, RemoveDeletesDownloadedFilesOnlyWhenAsked) {
   EXPECT_EQ(test::ReadFile(root.path() / "torrents" / "index.json"), "[]");
 }
 
-TEST_F(TorrentTransferTest, PausedTorrentStaysPausedUntilResumed) {
+TEST_F(TorrentTransferTest, PausedTorrentStaysPausedAcrossRestartUntilResumed) {
   const std::string content = test::MakeContent(kContentBytes, 11);
   test::LoopbackSeeder seeder(SeedFolder(), "held.bin", content);
   const std::string id = AddMagnet(seeder.Magnet());
   ASSERT_TRUE(engine->Pause(id));
 
   // libtorrent's queue restarts auto-managed torrents on its own; give it time to.
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  auto task = FindTorrent(*engine, id);
-  EXPECT_EQ(task->status, DownloadStatus::Paused);
-  EXPECT_EQ(task->downloadedBytes, 0);
-  EXPECT_EQ(task->connectionCount, 0);
-  EXPECT_FALSE(std::filesystem::exists(SaveFolder() / "held.bin"));
+  const auto expectHeld = [&] {
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto task = FindTorrent(*engine, id);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->status, DownloadStatus::Paused);
+    EXPECT_EQ(task->downloadedBytes, 0);
+    EXPECT_EQ(task->connectionCount, 0);
+    EXPECT_FALSE(std::filesystem::exists(SaveFolder() / "held.bin"));
+  };
+  expectHeld();
+
+  engine = test::MakeLoopbackEngine();
+  engine->Start(root.path() / "torrents");
+  expectHeld();
 
   ASSERT_TRUE(engine->Resume(id));
   ASSERT_TRUE(WaitForCompleted(id));
