@@ -1,0 +1,147 @@
+#include "apps/varnel/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <iostream>
+
+#include "apps/varnel/cli_errors.h"
+#include "apps/varnel/commands.h"
+
+namespace vn::cli {
+namespace {
+
+constexpr const char* kDescription =
+    "varnel: talk to the Varnel download service (start it with scripts/run-service.sh or "
+    "`service`).";
+
+constexpr const char* kFooter =
+    "Sizes and rates: 1500, 500K, 2M, 2MiB, 1.5 GiB (K, M, G, T are powers of 1024).\n"
+    "\n"
+    "Exit codes:\n"
+    "  0    success\n"
+    "  1    the download failed, or with --wait ended other than Completed\n"
+    "  2    usage error\n"
+    "  3    the download service is unavailable\n"
+    "  4    the service refused the command\n"
+    "  130  Ctrl-C while waiting (--wait); the download goes on in the service\n";
+
+constexpr int kMaxConnections = 32;
+
+using Action = std::function<int()>;
+
+void AddWaitFlag(CLI::App* command, bool& wait) {
+  command->add_flag("--wait", wait,
+                    "Show progress until the download ends; exit 0 only when it completed. "
+                    "Ctrl-C stops waiting, the download goes on");
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+  Console console;
+  const ServiceClient client;
+  Action action;
+
+  CLI::App app{kDescription, "varnel"};
+  app.footer(kFooter);
+  app.require_subcommand(1);
+
+  AddOptions add;
+  int connections = 0;
+  bool addWait = false;
+  auto* addCommand = app.add_subcommand("add", "Download a URL over HTTP or HTTPS; prints its id");
+  addCommand->add_option("url", add.url, "http:// or https:// URL")->required();
+  addCommand->add_option("-o,--output-dir", add.outputFolder,
+                         "Folder for the file (relative to here); default: the service's");
+  addCommand->add_option("-O,--output-name", add.fileName,
+                         "File name; default: the last part of the URL");
+  auto* connectionsOption =
+      addCommand
+          ->add_option("-x,--connections", connections,
+                       "Parallel connections, 1 to 32; the service may use fewer")
+          ->check(CLI::Range(1, kMaxConnections));
+  addCommand->add_option("--limit", add.limit, "Speed limit, e.g. 500K (bytes per second)");
+  addCommand->add_option("--sha256", add.sha256, "Expected SHA-256 of the file, 64 hex digits");
+  addCommand->add_option("--referer", add.referrer, "Referer header to send");
+  addCommand->add_option("--user-agent", add.userAgent, "User-Agent header to send");
+  AddWaitFlag(addCommand, addWait);
+  addCommand->callback([&] {
+    if (connectionsOption->count() > 0) add.connections = connections;
+    action = [&] { return RunAdd(client, console, add, addWait); };
+  });
+
+  TorrentOptions torrent;
+  bool torrentWait = false;
+  auto* torrentCommand =
+      app.add_subcommand("torrent", "Download a magnet link or .torrent file; prints its id");
+  torrentCommand->add_option("source", torrent.source, "magnet:... link or .torrent file")
+      ->required();
+  torrentCommand->add_option("-o,--output-dir", torrent.outputFolder,
+                             "Folder for the files (relative to here); default: the service's");
+  AddWaitFlag(torrentCommand, torrentWait);
+  torrentCommand->callback(
+      [&] { action = [&] { return RunTorrent(client, console, torrent, torrentWait); }; });
+
+  bool json = false;
+  auto* listCommand = app.add_subcommand("list", "List all downloads");
+  listCommand->add_flag("--json", json, "Print the service's answer unchanged");
+  listCommand->callback([&] { action = [&] { return RunList(client, console, json); }; });
+
+  std::string id;
+  const std::pair<const char*, const char*> controls[] = {
+      {"pause", "Pause a download"},
+      {"resume", "Resume a paused, failed or cancelled download"},
+      {"cancel", "Cancel a download (its partial data is removed)"},
+      {"retry", "Start a download again from the beginning"},
+  };
+  for (const auto& [verb, help] : controls) {
+    auto* command = app.add_subcommand(verb, help);
+    command->add_option("id", id, "Download id (see `varnel list`)")->required();
+    command->callback([&, verb = std::string(verb)] {
+      action = [&, verb] { return RunControl(client, console, verb, id); };
+    });
+  }
+
+  bool deleteFile = false;
+  auto* deleteCommand = app.add_subcommand("delete", "Remove a download from the list");
+  deleteCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
+  deleteCommand->add_flag("--delete-file", deleteFile, "Also delete the downloaded file");
+  deleteCommand->callback(
+      [&] { action = [&] { return RunDelete(client, console, id, deleteFile); }; });
+
+  std::string rate;
+  auto* limitCommand = app.add_subcommand("limit", "Limit a download's speed, or lift the limit");
+  limitCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
+  limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off")->required();
+  limitCommand->callback([&] { action = [&] { return RunLimit(client, console, id, rate); }; });
+
+  auto* watchCommand = app.add_subcommand("watch", "Show all downloads live until Ctrl-C");
+  watchCommand->callback([&] { action = [&] { return RunWatch(client, console); }; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help
+    console.Error(std::string(error.what()) + " (see `varnel --help`)");
+    return kExitUsage;
+  }
+
+  try {
+    return action();
+  } catch (const UsageError& error) {
+    console.Error(error.what());
+    return kExitUsage;
+  } catch (const ServiceUnavailable& error) {
+    console.Error(error.what());
+    return kExitServiceUnavailable;
+  } catch (const CommandRefused& error) {
+    console.Error(error.what());
+    return kExitRefused;
+  } catch (const std::exception& error) {
+    // DownloadFailed, and whatever else went wrong (an unreadable list entry).
+    console.Error(error.what());
+    return kExitDownloadFailed;
+  }
+}
+
+}  // namespace vn::cli

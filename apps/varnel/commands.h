@@ -1,0 +1,34 @@
+#pragma once
+
+// varnel's subcommands, one operation each, mapping one to one onto the
+// service's commands. Each returns the exit code on success paths and throws
+// the exceptions of cli_errors.h otherwise; only main catches them.
+
+#include <string>
+
+#include "apps/varnel/console.h"
+#include "apps/varnel/requests.h"
+#include "apps/varnel/service_client.h"
+
+namespace vn::cli {
+
+// Prints the new id; with wait, follows the download to its end.
+int RunAdd(const ServiceClient& client, Console& console, const AddOptions& options, bool wait);
+int RunTorrent(const ServiceClient& client, Console& console, const TorrentOptions& options,
+               bool wait);
+
+// The table, or with json the service's answer unchanged plus a line end.
+int RunList(const ServiceClient& client, Console& console, bool json);
+
+// pause, resume, cancel and retry; verb is the subcommand's name.
+int RunControl(const ServiceClient& client, Console& console, const std::string& verb,
+               const std::string& id);
+int RunDelete(const ServiceClient& client, Console& console, const std::string& id,
+              bool deleteFile);
+int RunLimit(const ServiceClient& client, Console& console, const std::string& id,
+             const std::string& rate);
+
+// Repaints the table twice a second until Ctrl-C.
+int RunWatch(const ServiceClient& client, Console& console);
+
+}  // namespace vn::cli

@@ -1,0 +1,71 @@
+#include "apps/varnel/download_waiter.h"
+
+#include <thread>
+
+#include "apps/varnel/cli_errors.h"
+#include "apps/varnel/progress_line.h"
+#include "apps/varnel/task_view.h"
+#include "platform/process.h"
+
+namespace vn::cli {
+namespace {
+
+constexpr std::chrono::milliseconds kSleepStep{50};
+
+std::string EndText(const TaskView& task) {
+  const std::string id = Printable(task.id);
+  if (task.status == "Failed") {
+    const std::string reason = task.failureReason.empty() ? "no reason given" : task.failureReason;
+    return "download " + id + " failed: " + Printable(reason);
+  }
+  if (task.status == "Cancelled") return "download " + id + " was cancelled";
+  return "download " + id + " was paused (resume it with `varnel resume " + id + "`)";
+}
+
+}  // namespace
+
+bool SleepUnlessStopped(std::chrono::milliseconds duration) {
+  const auto until = std::chrono::steady_clock::now() + duration;
+  while (!platform::StopSignalReceived()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(until - now, kSleepStep));
+  }
+  return false;
+}
+
+int WaitForDownload(const ServiceClient& client, Console& console, const std::string& id) {
+  const std::string refused = "the service refused to list its downloads";
+  std::string lastStatus;
+  auto lastPlainLine = std::chrono::steady_clock::time_point::min();
+  while (!platform::StopSignalReceived()) {
+    const auto answer = client.Call({{"type", "list_downloads"}}, refused);
+    const auto task = FindTask(ReadTaskList(answer), id);
+    if (!task) {
+      throw DownloadFailed("download " + Printable(id) +
+                           " is no longer listed by the service (was it deleted?)");
+    }
+
+    const auto now = std::chrono::steady_clock::now();
+    if (console.IsTerminal()) {
+      console.Redraw(RenderProgressBar(*task, console.Width().value_or(80)));
+    } else if (task->status != lastStatus || now - lastPlainLine >= kPlainProgressInterval) {
+      console.Line(RenderProgressText(*task));
+      lastPlainLine = now;
+    }
+    lastStatus = task->status;
+
+    if (HasEnded(*task)) {
+      console.EndRedraw();
+      if (task->status == "Completed") return kExitSuccess;
+      throw DownloadFailed(EndText(*task));
+    }
+    if (!SleepUnlessStopped(kPollInterval)) break;
+  }
+  console.Error("stopped waiting; download " + Printable(id) +
+                " goes on in the service (see `varnel list`)");
+  return kExitInterrupted;
+}
+
+}  // namespace vn::cli

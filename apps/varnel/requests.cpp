@@ -1,0 +1,142 @@
+#include "apps/varnel/requests.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "apps/varnel/byte_units.h"
+#include "apps/varnel/cli_errors.h"
+
+namespace vn::cli {
+namespace {
+
+constexpr std::size_t kSha256HexDigits = 64;
+
+bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  }
+  return true;
+}
+
+void RequireId(const std::string& id) {
+  if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
+}
+
+std::int64_t RateOrUsageError(const std::string& text) {
+  try {
+    return ParseRate(text);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError(error.what());
+  }
+}
+
+void CheckFileName(const std::string& name) {
+  if (name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    throw UsageError("-O takes a plain file name, not '" + name + "'; choose the folder with -o");
+  }
+}
+
+std::string CheckedSha256(const std::string& digest) {
+  const bool hex = std::all_of(digest.begin(), digest.end(), [](char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+  });
+  if (digest.size() != kSha256HexDigits || !hex) {
+    throw UsageError("--sha256 takes 64 hexadecimal digits, not '" + digest + "'");
+  }
+  std::string lower = digest;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+}  // namespace
+
+std::string AbsoluteFolder(const std::string& folder, const std::filesystem::path& currentFolder) {
+  std::filesystem::path path(folder);
+  if (path.is_relative()) path = currentFolder / path;
+  path = path.lexically_normal();
+  if (!path.has_filename() && path != path.root_path()) path = path.parent_path();
+  return path.string();
+}
+
+nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
+                                      const std::filesystem::path& currentFolder) {
+  if (StartsWithNoCase(options.url, "magnet:")) {
+    throw UsageError("magnet links are torrents; use `varnel torrent " + options.url + "`");
+  }
+  if (!StartsWithNoCase(options.url, "http://") && !StartsWithNoCase(options.url, "https://")) {
+    throw UsageError("only http:// and https:// URLs can be downloaded, not '" + options.url + "'");
+  }
+  nlohmann::json request = {{"type", "enqueue_download"}, {"url", options.url}};
+  if (!options.outputFolder.empty()) {
+    request["outputPath"] = AbsoluteFolder(options.outputFolder, currentFolder);
+  }
+  if (!options.fileName.empty()) {
+    CheckFileName(options.fileName);
+    request["fileName"] = options.fileName;
+  }
+  if (options.connections) request["connectionCount"] = *options.connections;
+  if (!options.limit.empty()) {
+    request["useSpeedLimiter"] = true;
+    request["maxSpeedBytesPerSecond"] = RateOrUsageError(options.limit);
+  }
+  if (!options.sha256.empty()) {
+    request["checksumAlgorithm"] = "SHA256";
+    request["expectedChecksum"] = CheckedSha256(options.sha256);
+  }
+  if (!options.referrer.empty()) request["referrer"] = options.referrer;
+  if (!options.userAgent.empty()) request["userAgent"] = options.userAgent;
+  return request;
+}
+
+nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
+                                     const std::filesystem::path& currentFolder) {
+  if (options.source.empty()) throw UsageError("a magnet link or .torrent file is required");
+  nlohmann::json request = {{"type", "enqueue_torrent"}};
+  if (StartsWithNoCase(options.source, "magnet:")) {
+    request["magnet"] = options.source;
+  } else {
+    std::filesystem::path file(options.source);
+    if (file.is_relative()) file = currentFolder / file;
+    file = file.lexically_normal();
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+      throw UsageError("no .torrent file at '" + file.string() +
+                       "' (a magnet link must start with magnet:)");
+    }
+    request["torrentFilePath"] = file.string();
+  }
+  if (!options.outputFolder.empty()) {
+    request["outputPath"] = AbsoluteFolder(options.outputFolder, currentFolder);
+  }
+  return request;
+}
+
+nlohmann::json ControlRequest(const std::string& type, const std::string& id) {
+  RequireId(id);
+  return {{"type", type}, {"id", id}};
+}
+
+nlohmann::json DeleteRequest(const std::string& id, bool deleteFile) {
+  RequireId(id);
+  return {{"type", "delete_download"}, {"id", id}, {"deleteFile", deleteFile}};
+}
+
+nlohmann::json SpeedLimitRequest(const std::string& id, const std::string& rate) {
+  RequireId(id);
+  std::string lower = rate;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "off") {
+    return {{"type", "set_speed_limiter"},
+            {"id", id},
+            {"enabled", false},
+            {"maxSpeedBytesPerSecond", 0}};
+  }
+  return {{"type", "set_speed_limiter"},
+          {"id", id},
+          {"enabled", true},
+          {"maxSpeedBytesPerSecond", RateOrUsageError(rate)}};
+}
+
+}  // namespace vn::cli

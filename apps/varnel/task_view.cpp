@@ -1,0 +1,79 @@
+#include "apps/varnel/task_view.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vn::cli {
+
+TaskView ReadTaskView(const nlohmann::json& task) {
+  TaskView view;
+  view.id = task.value("id", std::string());
+  view.fileName = task.value("fileName", std::string());
+  view.status = task.value("status", std::string());
+  view.failureReason = task.value("failureReason", std::string());
+  view.downloadedBytes = task.value("downloadedBytes", std::int64_t{0});
+  view.totalBytes = task.value("totalBytes", std::int64_t{0});
+  view.speedBytesPerSecond = task.value("speedBytesPerSecond", std::int64_t{0});
+  view.finalizeDone = task.value("finalizeDone", std::int64_t{0});
+  view.finalizeTotal = task.value("finalizeTotal", std::int64_t{0});
+  view.connectionCount = task.value("connectionCount", 0);
+  view.isTorrent = task.value("isTorrent", false);
+  return view;
+}
+
+std::vector<TaskView> ReadTaskList(const nlohmann::json& answer) {
+  if (!answer.is_object() || !answer.contains("downloads") || !answer["downloads"].is_array()) {
+    throw std::runtime_error("the service's list has no downloads array");
+  }
+  std::vector<TaskView> tasks;
+  tasks.reserve(answer["downloads"].size());
+  for (const auto& task : answer["downloads"]) tasks.push_back(ReadTaskView(task));
+  return tasks;
+}
+
+std::optional<TaskView> FindTask(const std::vector<TaskView>& tasks, const std::string& id) {
+  const auto found =
+      std::find_if(tasks.begin(), tasks.end(), [&](const TaskView& task) { return task.id == id; });
+  if (found == tasks.end()) return std::nullopt;
+  return *found;
+}
+
+std::optional<double> PercentDone(const TaskView& task) {
+  if (task.status == "Completed") return 100.0;
+  std::int64_t done = task.downloadedBytes;
+  std::int64_t total = task.totalBytes;
+  if (task.status == "Verifying" && task.finalizeTotal > 0) {
+    done = task.finalizeDone;
+    total = task.finalizeTotal;
+  }
+  if (total <= 0) return std::nullopt;
+  const double percent = 100.0 * static_cast<double>(done) / static_cast<double>(total);
+  return std::clamp(percent, 0.0, 100.0);
+}
+
+bool HasEnded(const TaskView& task) {
+  return task.status == "Completed" || task.status == "Failed" || task.status == "Cancelled" ||
+         task.status == "Paused";
+}
+
+std::string Printable(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte == 0x7f) {
+      result.push_back('?');
+    } else if (byte == 0xc2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+      // U+0080 to U+009F: the C1 controls, which some terminals obey too.
+      result.push_back('?');
+      ++i;
+    } else {
+      result.push_back(text[i]);
+    }
+  }
+  return result;
+}
+
+}  // namespace vn::cli
