@@ -1,0 +1,81 @@
+#include "apps/varnel/progress_line.h"
+
+#include <gtest/gtest.h>
+
+#include "apps/varnel/text_width.h"
+
+namespace vn::cli {
+namespace {
+
+TaskView Downloading() {
+  TaskView task;
+  task.id = "dl_42";
+  task.status = "Downloading";
+  task.fileName = "file.iso";
+  task.downloadedBytes = 256 << 20;
+  task.totalBytes = 1 << 30;
+  task.speedBytesPerSecond = 8 << 20;
+  task.connectionCount = 8;
+  return task;
+}
+
+TEST(ProgressLine, EstimatesTimeLeftOnlyWhileTransferring) {
+  EXPECT_EQ(SecondsLeft(Downloading()), 96);  // 768 MiB at 8 MiB/s
+  auto stalled = Downloading();
+  stalled.speedBytesPerSecond = 0;
+  EXPECT_FALSE(SecondsLeft(stalled));
+  auto unknownSize = Downloading();
+  unknownSize.totalBytes = 0;
+  EXPECT_FALSE(SecondsLeft(unknownSize));
+  auto paused = Downloading();
+  paused.status = "Paused";
+  EXPECT_FALSE(SecondsLeft(paused));
+}
+
+TEST(ProgressLine, BarShowsPercentBytesRateEtaAndConnections) {
+  const std::string line = RenderProgressBar(Downloading(), 100);
+  EXPECT_EQ(DisplayWidth(line), 100u) << line;
+  EXPECT_EQ(line.front(), '[');
+  for (const char* part : {"25.0%", "256 MiB / 1 GiB", "8 MiB/s", "ETA 1m36s", "8 conn"}) {
+    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  }
+}
+
+TEST(ProgressLine, BarFitsEveryWidthAndDropsTheBarWhenNarrow) {
+  for (std::size_t width = 0; width <= 140; ++width) {
+    const std::string line = RenderProgressBar(Downloading(), width);
+    EXPECT_LE(DisplayWidth(line), width) << line;
+    for (char c : line) EXPECT_GE(static_cast<unsigned char>(c), 0x20) << line;
+  }
+  EXPECT_NE(RenderProgressBar(Downloading(), 50).front(), '[');
+}
+
+TEST(ProgressLine, VerifyingShowsTheFinishingPhaseAndItsStatus) {
+  auto task = Downloading();
+  task.status = "Verifying";
+  task.downloadedBytes = task.totalBytes;
+  task.speedBytesPerSecond = 0;
+  task.finalizeTotal = 2 * task.totalBytes;
+  task.finalizeDone = task.totalBytes / 2;
+  const std::string line = RenderProgressBar(task, 100);
+  EXPECT_NE(line.find("Verifying"), std::string::npos) << line;
+  EXPECT_NE(line.find("25.0%"), std::string::npos) << line;
+  EXPECT_EQ(line.find("conn"), std::string::npos) << line;
+}
+
+TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
+  EXPECT_EQ(RenderProgressText(Downloading()),
+            "dl_42 Downloading 25.0% 256 MiB of 1 GiB, 8 MiB/s, ETA 1m36s, 8 connections");
+  TaskView queued;
+  queued.id = "dl_43";
+  queued.status = "Queued";
+  EXPECT_EQ(RenderProgressText(queued), "dl_43 Queued 0 B");
+  auto done = Downloading();
+  done.status = "Completed";
+  done.downloadedBytes = done.totalBytes;
+  done.speedBytesPerSecond = 0;
+  EXPECT_EQ(RenderProgressText(done), "dl_42 Completed 100.0% 1 GiB of 1 GiB");
+}
+
+}  // namespace
+}  // namespace vn::cli
