@@ -1,0 +1,500 @@
+// Whole downloads through the engine against the loopback server.
+#include "apps/service/engine/download_engine.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <thread>
+
+#include "apps/service/engine/partial_files.h"
+#include "tests/engine/engine_test_support.h"
+#include "tests/http_server/http_test_server.h"
+#include "tests/support/test_environment.h"
+
+namespace vn {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+using test::ReportLog;
+
+constexpr std::int64_t kMiB = 1048576;
+
+// A paused run's connection may still be sending for a moment after the
+// client let go; waits (bounded) until the server's byte count stands still.
+void WaitForQuietServer(const test::HttpTestServer& server) {
+  std::int64_t last = -1;
+  for (int i = 0; i < 40; ++i) {
+    const std::int64_t now = server.Counters().bodyBytesSent;
+    if (now == last) return;
+    last = now;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+}
+
+// Caps the size of files this process may write, so that writes beyond it fail
+// (EFBIG instead of the default SIGXFSZ).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+  }
+
+ private:
+  rlimit saved{};
+  void (*previousHandler)(int) = nullptr;
+};
+
+class DownloadEngineTest : public ::testing::Test {
+ protected:
+  DownloadEngineTest() { engine.SetTaskUpdateCallback(log->Callback()); }
+
+  DownloadTask Task(const std::string& fileName = "file.bin", int connections = 8) {
+    return test::MakeTask(server.Url("/file.bin"), folder.path(), fileName, connections);
+  }
+  DownloadTask RunToEnd(const DownloadTask& task, int n = 1) {
+    engine.Queue(task);
+    const auto end = log->WaitForEnd(n);
+    if (!end) throw std::runtime_error("download did not end in time");
+    return *end;
+  }
+  std::optional<DownloadTask> WaitForProgress(std::int64_t atLeast) {
+    return log->WaitFor([&](const DownloadTask& report) {
+      return report.status == DownloadStatus::Downloading && report.downloadedBytes >= atLeast;
+    });
+  }
+  std::string FinalFile(const DownloadTask& task) { return test::ReadFile(FinalFilePath(task)); }
+
+  test::HttpTestServer server;
+  test::TempFolder folder;
+  std::shared_ptr<ReportLog> log = ReportLog::Create();
+  DownloadEngine engine;
+};
+
+TEST_F(DownloadEngineTest, DownloadCompletesWithItsDigest) {
+  const std::string body = test::MakeContent(1 * kMiB + 7);
+  server.SetResource("/file.bin", {.body = body, .etag = "\"v1\""});
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  EXPECT_TRUE(engine.IsRunning(task.id));
+  const auto end = log->WaitForEnd();
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Completed) << end->failureReason;
+  EXPECT_EQ(FinalFile(task), body);
+  EXPECT_EQ(end->totalBytes, 1 * kMiB + 7);
+  EXPECT_EQ(end->downloadedBytes, 1 * kMiB + 7);
+  EXPECT_EQ(end->actualChecksum, test::Sha256Hex(body));
+  EXPECT_EQ(end->checksumAlgorithm, "SHA256");
+  EXPECT_EQ(end->etag, "\"v1\"");
+  EXPECT_TRUE(end->segments.empty());
+  EXPECT_EQ(end->finalizeTotal, 0);
+  EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+  EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+
+  const auto reports = log->Reports();
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_EQ(reports[0].status, DownloadStatus::Downloading);
+  EXPECT_EQ(reports[0].connectionCount, 1);
+  EXPECT_EQ(reports[reports.size() - 2].status, DownloadStatus::Verifying);
+  EXPECT_EQ(reports[reports.size() - 2].finalizeTotal, 2 * (1 * kMiB + 7));
+}
+
+TEST_F(DownloadEngineTest, SmallFilesUseOneConnection) {
+  server.SetResource(
+      "/file.bin", {.body = test::MakeContent(3 * kMiB), .bytesPerSecondPerConnection = 16 * kMiB});
+  const DownloadTask end = RunToEnd(Task("file.bin", 8));
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.connectionCount, 1);
+  EXPECT_EQ(server.Counters().maxConcurrentConnections, 1);
+}
+
+TEST_F(DownloadEngineTest, TenMiBUsesAtLeastEightConnections) {
+  const std::string body = test::MakeContent(10 * kMiB);
+  server.SetResource("/file.bin", {.body = body, .bytesPerSecondPerConnection = 4 * kMiB});
+  const DownloadTask task = Task("file.bin", 1);
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.connectionCount, 8);
+  EXPECT_EQ(server.Counters().maxConcurrentConnections, 8);
+  EXPECT_EQ(end.actualChecksum, test::Sha256Hex(body));
+}
+
+TEST_F(DownloadEngineTest, SixtyFourMiBWithSixteenConnectionsMatchesItsDigest) {
+  const std::string body = test::MakeContent(64 * kMiB, 7);
+  server.SetResource("/file.bin", {.body = body});
+  DownloadTask task = Task("big.bin", 16);
+  task.expectedChecksum = test::Sha256Hex(body);
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.connectionCount, 16);
+  EXPECT_EQ(end.actualChecksum, test::Sha256Hex(body));
+  EXPECT_EQ(std::filesystem::file_size(FinalFilePath(task)),
+            static_cast<std::uintmax_t>(64 * kMiB));
+}
+
+TEST_F(DownloadEngineTest, WithoutRangesOneConnectionFetchesOneSegment) {
+  const std::string body = test::MakeContent(5 * kMiB);
+  server.SetResource("/file.bin", {.body = body, .rangeSupport = false});
+  const DownloadTask end = RunToEnd(Task("file.bin", 16));
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.connectionCount, 1);
+  EXPECT_EQ(end.totalBytes, 5 * kMiB);
+  const auto reports = log->Reports();
+  EXPECT_EQ(reports.front().segments.size(), 1u);
+  EXPECT_EQ(server.Counters().maxConcurrentConnections, 1);
+  EXPECT_EQ(end.actualChecksum, test::Sha256Hex(body));
+}
+
+TEST_F(DownloadEngineTest, UnknownTotalInContentRangeMeansUnknownSize) {
+  const std::string body = test::MakeContent(300000);
+  server.SetResource("/file.bin", {.body = body, .contentRangeTotalUnknown = true});
+  const DownloadTask task = Task();
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.totalBytes, 0);
+  EXPECT_EQ(end.connectionCount, 1);
+  EXPECT_EQ(FinalFile(task), body);
+}
+
+TEST_F(DownloadEngineTest, ChunkedBodyOfUnknownSizeStartsOverAfterABreak) {
+  const std::string body = test::MakeContent(700000);
+  // The probe's answer is the first of the two cut responses.
+  server.SetResource("/file.bin", {.body = body,
+                                   .rangeSupport = false,
+                                   .sendContentLength = false,
+                                   .dropAfterBytes = 200000,
+                                   .dropResponses = 2});
+  const DownloadTask task = Task();
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(FinalFile(task), body);
+  EXPECT_EQ(end.downloadedBytes, 700000);
+}
+
+TEST_F(DownloadEngineTest, TruncatedBodyOfUnknownSizeNeverCompletes) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(700000),
+                                   .rangeSupport = false,
+                                   .sendContentLength = false,
+                                   .dropAfterBytes = 200000});
+  const DownloadTask task = Task();
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Segment download failed");
+  EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
+}
+
+TEST_F(DownloadEngineTest, EmptyResourcesCompleteAsEmptyFiles) {
+  server.SetResource("/file.bin", {.body = ""});  // a range probe gets 416 "bytes */0"
+  const DownloadTask ranged = Task("ranged.bin");
+  const DownloadTask first = RunToEnd(ranged, 1);
+  EXPECT_EQ(first.status, DownloadStatus::Completed) << first.failureReason;
+  EXPECT_EQ(first.actualChecksum, test::Sha256Hex(""));
+  EXPECT_EQ(FinalFile(ranged), "");
+
+  server.SetResource("/file.bin", {.body = "", .rangeSupport = false});
+  const DownloadTask plain = Task("plain.bin");
+  const DownloadTask second = RunToEnd(plain, 2);
+  EXPECT_EQ(second.status, DownloadStatus::Completed) << second.failureReason;
+  EXPECT_TRUE(std::filesystem::exists(FinalFilePath(plain)));
+  EXPECT_EQ(FinalFile(plain), "");
+}
+
+TEST_F(DownloadEngineTest, PauseKeepsProgressAndResumeFetchesOnlyTheRest) {
+  const std::string body = test::MakeContent(3 * kMiB);
+  test::ResourceOptions slow{
+      .body = body, .etag = "\"v1\"", .bytesPerSecondPerConnection = 2 * kMiB};
+  server.SetResource("/file.bin", slow);
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  ASSERT_TRUE(WaitForProgress(1));
+  engine.Pause(task.id);
+  const auto paused = log->WaitForEnd();
+  ASSERT_TRUE(paused);
+  ASSERT_EQ(paused->status, DownloadStatus::Paused) << paused->failureReason;
+  ASSERT_GT(paused->downloadedBytes, 0);
+  ASSERT_LT(paused->downloadedBytes, 3 * kMiB);
+  EXPECT_EQ(
+      static_cast<std::int64_t>(std::filesystem::file_size(PartFilePath(SegmentsFolder(task), 0))),
+      paused->downloadedBytes);
+  ASSERT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+
+  slow.bytesPerSecondPerConnection = 0;
+  server.SetResource("/file.bin", slow);
+  WaitForQuietServer(server);
+  server.ResetCounters();
+  const DownloadTask end = RunToEnd(*paused, 2);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(FinalFile(task), body);
+  // The probe's one byte plus the bytes that were missing.
+  EXPECT_EQ(server.Counters().bodyBytesSent, 3 * kMiB - paused->downloadedBytes + 1);
+}
+
+class ChangedResourceTest : public DownloadEngineTest {
+ protected:
+  DownloadTask PauseHalfway(const std::string& body) {
+    server.SetResource("/file.bin",
+                       {.body = body, .etag = "\"v1\"", .bytesPerSecondPerConnection = 2 * kMiB});
+    const DownloadTask task = Task();
+    engine.Queue(task);
+    EXPECT_TRUE(WaitForProgress(1));
+    engine.Pause(task.id);
+    const auto paused = log->WaitForEnd();
+    EXPECT_TRUE(paused && paused->status == DownloadStatus::Paused);
+    EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+    WaitForQuietServer(server);
+    server.ResetCounters();
+    return paused.value_or(task);
+  }
+};
+
+TEST_F(ChangedResourceTest, ChangedEtagDiscardsProgress) {
+  const std::string body = test::MakeContent(3 * kMiB);
+  const DownloadTask paused = PauseHalfway(body);
+  server.SetResource("/file.bin", {.body = body, .etag = "\"v2\""});
+  const DownloadTask end = RunToEnd(paused, 2);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.etag, "\"v2\"");
+  EXPECT_EQ(server.Counters().bodyBytesSent, 3 * kMiB + 1);
+  EXPECT_EQ(FinalFile(paused), body);
+}
+
+TEST_F(ChangedResourceTest, ChangedSizeDiscardsProgress) {
+  const DownloadTask paused = PauseHalfway(test::MakeContent(3 * kMiB));
+  const std::string longer = test::MakeContent(3 * kMiB + 100, 9);
+  server.SetResource("/file.bin", {.body = longer, .etag = "\"v1\""});
+  const DownloadTask end = RunToEnd(paused, 2);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(FinalFile(paused), longer);
+}
+
+TEST_F(DownloadEngineTest, ProbeRetriesServerErrorsThenProceeds) {
+  const std::string body = test::MakeContent(1000);
+  server.SetResource("/file.bin", {.body = body, .failFirstRequests = 3, .failStatus = 503});
+  const auto started = steady_clock::now();
+  const DownloadTask end = RunToEnd(Task());
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_GE(steady_clock::now() - started, milliseconds(2300));  // 400 + 800 + 1,200 ms
+  EXPECT_EQ(server.Counters().requests, 5);
+}
+
+TEST_F(DownloadEngineTest, FourServerErrorsFailTheProbe) {
+  server.SetResource("/file.bin", {.body = "x", .failFirstRequests = 4, .failStatus = 503});
+  const DownloadTask end = RunToEnd(Task());
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Server returned HTTP 503");
+  EXPECT_EQ(server.Counters().requests, 4);
+}
+
+TEST_F(DownloadEngineTest, NotFoundFailsAtOnce) {
+  server.SetResource("/file.bin", {.status = 404});
+  const DownloadTask end = RunToEnd(Task());
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Server returned HTTP 404");
+  EXPECT_EQ(server.Counters().requests, 1);
+}
+
+TEST_F(DownloadEngineTest, UnreachableServerFailsTheProbeWithCurlsReason) {
+  std::string url;
+  {
+    test::HttpTestServer gone;
+    url = gone.Url("/file.bin");
+  }
+  const DownloadTask end = RunToEnd(test::MakeTask(url, folder.path()));
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason.rfind("Failed to probe the download (curl error 7: ", 0), 0u)
+      << end.failureReason;
+}
+
+TEST_F(DownloadEngineTest, InvalidUrlFails) {
+  const DownloadTask end = RunToEnd(test::MakeTask("ftp://127.0.0.1/x", folder.path()));
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Invalid download URL");
+}
+
+TEST_F(DownloadEngineTest, StopBetweenProbeAttemptsFailsWithTheLatestError) {
+  server.SetResource("/file.bin", {.body = "x", .failFirstRequests = 4, .failStatus = 503});
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  // Stopping during the second attempt leaves the first attempt's error.
+  ASSERT_TRUE(server.WaitForRequests(2, std::chrono::seconds(10)));
+  engine.Pause(task.id);
+  const auto end = log->WaitForEnd();
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Failed);
+  EXPECT_EQ(end->failureReason, "Server returned HTTP 503");
+}
+
+TEST_F(DownloadEngineTest, SegmentsSurviveDroppedConnections) {
+  const std::string body = test::MakeContent(1 * kMiB);
+  server.SetResource("/file.bin", {.body = body, .dropAfterBytes = 300000});
+  const DownloadTask task = Task();
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(FinalFile(task), body);
+  EXPECT_GE(server.Counters().requests, 5);
+}
+
+TEST_F(DownloadEngineTest, SegmentThatNeverProgressesFailsTheRunKeepingFiles) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(1000), .dropAfterBytes = 0});
+  const DownloadTask task = Task();
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Segment download failed");
+  EXPECT_EQ(end.segments.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(SegmentsFolder(task)));
+}
+
+TEST_F(DownloadEngineTest, SpeedLimitHoldsTheRate) {
+  constexpr std::int64_t kLimit = 512 * 1024;
+  const std::string body = test::MakeContent(2 * kMiB);
+  server.SetResource("/file.bin", {.body = body});
+  DownloadTask task = Task();
+  task.useSpeedLimiter = true;
+  task.maxSpeedBytesPerSecond = kLimit;
+  engine.Queue(task);
+  ASSERT_TRUE(log->WaitFor(
+      [](const DownloadTask& report) { return report.status == DownloadStatus::Downloading; }));
+  const auto started = steady_clock::now();
+  const auto end = log->WaitForEnd();
+  const auto elapsed = steady_clock::now() - started;
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Completed) << end->failureReason;
+  // The first second's budget goes at once; the other three quarters of the
+  // file take a second per limit's worth.
+  EXPECT_GE(elapsed, milliseconds(2800));
+  EXPECT_LE(elapsed, milliseconds(3800));
+}
+
+TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
+  server.SetResource(
+      "/file.bin", {.body = test::MakeContent(3 * kMiB), .bytesPerSecondPerConnection = 2 * kMiB});
+  const DownloadTask task = Task();
+  test::WriteFile(FinalFilePath(task), "an older copy");
+  engine.Queue(task);
+  ASSERT_TRUE(WaitForProgress(1));
+  engine.Cancel(task.id);
+  const auto end = log->WaitForEnd();
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Cancelled);
+  EXPECT_EQ(end->downloadedBytes, 0);
+  EXPECT_EQ(end->speedBytesPerSecond, 0);
+  for (const auto& segment : end->segments) EXPECT_EQ(segment.downloadedBytes, 0);
+  EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+  EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
+}
+
+TEST_F(DownloadEngineTest, ExpectedChecksumMatchesInAnyCaseAndSpacing) {
+  const std::string body = test::MakeContent(5000);
+  server.SetResource("/file.bin", {.body = body});
+  std::string digest = test::Sha256Hex(body);
+  for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  DownloadTask task = Task();
+  task.checksumAlgorithm = "sha-256";
+  task.expectedChecksum = digest.substr(0, 32) + " \n" + digest.substr(32);
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.expectedChecksum, test::Sha256Hex(body));
+  EXPECT_EQ(end.checksumAlgorithm, "sha-256");
+}
+
+TEST_F(DownloadEngineTest, ChecksumMismatchFailsAndRemovesFiles) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(5000)});
+  DownloadTask task = Task();
+  task.checksumAlgorithm = "MD5";
+  task.expectedChecksum = "d41d8cd98f00b204e9800998ecf8427e";
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Checksum verification failed");
+  EXPECT_EQ(end.checksumAlgorithm, "MD5");
+  EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
+  EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+}
+
+TEST_F(DownloadEngineTest, FailedSegmentWriteFailsTheRunAndKeepsWhatReachedTheDisk) {
+  const std::string body = test::MakeContent(50000);
+  server.SetResource("/file.bin", {.body = body});
+  const DownloadTask task = Task();
+  std::optional<DownloadTask> failed;
+  {
+    FileSizeLimit limit(10000);
+    engine.Queue(task);
+    failed = log->WaitForEnd();
+  }
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->status, DownloadStatus::Failed);
+  EXPECT_EQ(failed->failureReason, "Segment download failed");
+  EXPECT_EQ(failed->downloadedBytes, 0);     // nothing counted that did not fully reach the disk
+  EXPECT_EQ(server.Counters().requests, 2);  // the probe and one attempt, no retry
+  ASSERT_EQ(failed->segments.size(), 1u);
+  ASSERT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+
+  // The bytes that did reach the disk are kept and resumed from.
+  const DownloadTask end = RunToEnd(*failed, 2);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(FinalFile(task), body);
+  EXPECT_EQ(server.LastRequestHeader("/file.bin", "Range"), "bytes=10000-49999");
+}
+
+TEST_F(DownloadEngineTest, FailedJoinWriteFailsTheRun) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(5000)});
+  const DownloadTask task = Task();
+  std::filesystem::create_symlink("/dev/full", FinalFilePath(task));
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Failed);
+  EXPECT_EQ(end.failureReason, "Failed to write final output file");
+  EXPECT_EQ(end.segments.size(), 1u);
+  EXPECT_EQ(end.downloadedBytes, 5000);
+}
+
+TEST_F(DownloadEngineTest, SameIdQueuedTwiceRunsOneAfterTheOther) {
+  const std::string body = test::MakeContent(2 * kMiB);
+  server.SetResource("/file.bin", {.body = body, .bytesPerSecondPerConnection = 4 * kMiB});
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  engine.Queue(task);
+  const auto first = log->WaitForEnd(1);
+  const auto second = log->WaitForEnd(2);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(first->status, DownloadStatus::Completed) << first->failureReason;
+  EXPECT_EQ(second->status, DownloadStatus::Completed) << second->failureReason;
+  EXPECT_EQ(server.Counters().maxConcurrentConnections, 1);
+  EXPECT_EQ(FinalFile(task), body);
+  EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+}
+
+TEST_F(DownloadEngineTest, PauseReachesOnlyTheLatestRunOfAnId) {
+  server.SetResource(
+      "/file.bin", {.body = test::MakeContent(2 * kMiB), .bytesPerSecondPerConnection = 4 * kMiB});
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  engine.Queue(task);
+  engine.Pause(task.id);
+  const auto first = log->WaitForEnd(1);
+  const auto second = log->WaitForEnd(2);
+  ASSERT_TRUE(first && second);
+  // The second run was stopped while it waited for the first, before its probe.
+  EXPECT_EQ(first->status, DownloadStatus::Failed);
+  EXPECT_EQ(first->failureReason, "Failed to probe the download");
+  EXPECT_EQ(second->status, DownloadStatus::Completed) << second->failureReason;
+  EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+}
+
+TEST_F(DownloadEngineTest, ControlOfUnknownIdsDoesNothing) {
+  engine.Pause("dl_unknown");
+  engine.Cancel("dl_unknown");
+  engine.Resume("dl_unknown");
+  engine.SetSpeedLimit("dl_unknown", true, 10);
+  EXPECT_FALSE(engine.IsRunning("dl_unknown"));
+}
+
+}  // namespace
+}  // namespace vn

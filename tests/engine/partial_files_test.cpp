@@ -1,0 +1,104 @@
+#include "apps/service/engine/partial_files.h"
+
+#include <gtest/gtest.h>
+
+#include "apps/service/engine/download_probe.h"
+#include "tests/support/test_environment.h"
+
+namespace vn {
+namespace {
+
+DownloadTask TaskIn(const std::filesystem::path& folder, std::vector<DownloadSegment> segments) {
+  DownloadTask task;
+  task.outputPath = folder.string();
+  task.fileName = "movie.mp4";
+  task.segments = std::move(segments);
+  return task;
+}
+
+TEST(PartialFiles, SegmentFolderSitsBesideTheFinalFile) {
+  DownloadTask task;
+  task.outputPath = "/data/out";
+  task.fileName = "movie.mp4";
+  EXPECT_EQ(SegmentsFolder(task), std::filesystem::path("/data/out/movie.mp4.segments"));
+  EXPECT_EQ(PartFilePath(SegmentsFolder(task), 10),
+            std::filesystem::path("/data/out/movie.mp4.segments/10.part"));
+  task.fileName = "sub/clip.mkv";
+  EXPECT_EQ(SegmentsFolder(task), std::filesystem::path("/data/out/sub/clip.mkv.segments"));
+}
+
+TEST(PartialFiles, ReconcileFollowsThePartFiles) {
+  test::TempFolder folder;
+  DownloadTask task = TaskIn(folder.path(), {{0, 999, 600}, {1000, 1999, 600}, {2000, 2999, 600}});
+  const auto segments = SegmentsFolder(task);
+  std::filesystem::create_directories(segments);
+  test::WriteFile(PartFilePath(segments, 0), std::string(400, 'a'));
+  test::WriteFile(PartFilePath(segments, 1), std::string(1500, 'b'));
+  EXPECT_TRUE(ReconcilePartFiles(task));
+  EXPECT_EQ(task.segments[0].downloadedBytes, 400);
+  EXPECT_EQ(task.segments[1].downloadedBytes, 1000);
+  EXPECT_EQ(task.segments[2].downloadedBytes, 0);
+}
+
+TEST(PartialFiles, ReconcileRefusesCountsBeyondTheRange) {
+  test::TempFolder folder;
+  DownloadTask task = TaskIn(folder.path(), {{0, 999, 1200}});
+  std::filesystem::create_directories(SegmentsFolder(task));
+  test::WriteFile(PartFilePath(SegmentsFolder(task), 0), std::string(1200, 'a'));
+  EXPECT_FALSE(ReconcilePartFiles(task));
+}
+
+TEST(PartialFiles, ProgressSurvivesOnlyUnchangedResources) {
+  DownloadTask task = TaskIn("/tmp", {{0, 499, 10}, {500, 999, 10}});
+  task.etag = "\"a\"";
+  task.lastModified = "Mon";
+  ProbeResult probe{1000, true, "\"a\"", "Mon"};
+  EXPECT_TRUE(KeepEarlierProgress(task, 1000, probe));
+
+  ProbeResult changedEtag = probe;
+  changedEtag.etag = "\"b\"";
+  EXPECT_FALSE(KeepEarlierProgress(task, 1000, changedEtag));
+  ProbeResult droppedEtag = probe;
+  droppedEtag.etag.clear();
+  EXPECT_TRUE(KeepEarlierProgress(task, 1000, droppedEtag));
+  ProbeResult changedDate = probe;
+  changedDate.lastModified = "Tue";
+  EXPECT_FALSE(KeepEarlierProgress(task, 1000, changedDate));
+
+  EXPECT_FALSE(KeepEarlierProgress(task, 900, probe));  // size changed
+  EXPECT_TRUE(KeepEarlierProgress(task, 0, probe));     // size was unknown
+
+  ProbeResult noRanges = probe;
+  noRanges.rangeSupport = false;
+  EXPECT_FALSE(KeepEarlierProgress(task, 1000, noRanges));
+  DownloadTask single = TaskIn("/tmp", {{0, 999, 10}});
+  EXPECT_TRUE(KeepEarlierProgress(single, 1000, noRanges));
+  EXPECT_FALSE(KeepEarlierProgress(TaskIn("/tmp", {}), 1000, probe));
+}
+
+TEST(PartialFiles, ProgressOfAPlanForAnotherSizeIsDropped) {
+  // A plan made while the size was unknown does not cover the probed size.
+  DownloadTask task = TaskIn("/tmp", {{0, 0, 0}});
+  EXPECT_FALSE(KeepEarlierProgress(task, 0, ProbeResult{5000, true, "", ""}));
+  DownloadTask split = TaskIn("/tmp", {{0, 299, 0}, {600, 999, 0}, {300, 599, 0}});
+  EXPECT_TRUE(KeepEarlierProgress(split, 1000, ProbeResult{1000, true, "", ""}));
+  DownloadTask gap = TaskIn("/tmp", {{0, 299, 0}, {600, 999, 0}});
+  EXPECT_FALSE(KeepEarlierProgress(gap, 1000, ProbeResult{1000, true, "", ""}));
+}
+
+TEST(PartialFiles, RemoveTakesFolderAndOptionallyTheFinalFile) {
+  test::TempFolder folder;
+  DownloadTask task = TaskIn(folder.path(), {});
+  RemoveDownloadFiles(task, true);  // nothing there: no error
+  std::filesystem::create_directories(SegmentsFolder(task));
+  test::WriteFile(PartFilePath(SegmentsFolder(task), 0), "x");
+  test::WriteFile(FinalFilePath(task), "y");
+  RemoveDownloadFiles(task, false);
+  EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+  EXPECT_TRUE(std::filesystem::exists(FinalFilePath(task)));
+  RemoveDownloadFiles(task, true);
+  EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
+}
+
+}  // namespace
+}  // namespace vn
