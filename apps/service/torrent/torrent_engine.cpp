@@ -67,6 +67,7 @@ struct TorrentEngine::Impl {
   std::string NewTorrentId();
   // Both with mutex held.
   void LoadRegistry(const std::filesystem::path& from);
+  void LoadRecord(const TorrentRecord& record);
   void SaveRegistry();
   void DiscardAlerts();
   std::string Add(lt::add_torrent_params params, const std::string& source,
@@ -82,36 +83,44 @@ std::string TorrentEngine::Impl::NewTorrentId() {
 
 void TorrentEngine::Impl::LoadRegistry(const std::filesystem::path& from) {
   for (const TorrentRecord& record : ReadTorrentRegistry(from)) {
-    lt::add_torrent_params params;
-    lt::error_code error;
-    if (record.isFile) {
-      auto info = std::make_shared<lt::torrent_info>(record.source, error);
-      if (error) continue;
-      params.ti = std::move(info);
-    } else {
-      params = lt::parse_magnet_uri(record.source, error);
-      if (error) continue;
+    // One bad element must never keep the others, or the service, from starting.
+    try {
+      LoadRecord(record);
+    } catch (const std::exception&) {
     }
-    lt::torrent_handle handle =
-        session->add_torrent(Prepare(std::move(params), record.savePath, record.paused), error);
-    if (error) continue;
-    // Made for every loaded element, so the counter advances alike whether or not
-    // the file gave an id.
-    std::string id = NewTorrentId();
-    if (!record.id.empty()) id = record.id;
-    // A later element with the same id replaces the earlier one; its torrent must
-    // leave the session too, or it would run on with no id to reach it by.
-    const auto earlier = registry.find(id);
-    if (earlier != registry.end() && earlier->second.handle && earlier->second.handle->is_valid()) {
-      session->remove_torrent(*earlier->second.handle);
-    }
-    registry[id] = TorrentEntry{id,
-                                record.savePath,
-                                record.source,
-                                record.isFile,
-                                record.paused,
-                                std::make_shared<lt::torrent_handle>(std::move(handle))};
   }
+}
+
+void TorrentEngine::Impl::LoadRecord(const TorrentRecord& record) {
+  lt::add_torrent_params params;
+  lt::error_code error;
+  if (record.isFile) {
+    auto info = std::make_shared<lt::torrent_info>(record.source, error);
+    if (error) return;
+    params.ti = std::move(info);
+  } else {
+    params = lt::parse_magnet_uri(record.source, error);
+    if (error) return;
+  }
+  lt::torrent_handle handle =
+      session->add_torrent(Prepare(std::move(params), record.savePath, record.paused), error);
+  if (error) return;
+  // Made for every loaded element, so the counter advances alike whether or not
+  // the file gave an id. An empty id could never be addressed by a client.
+  std::string id = NewTorrentId();
+  if (!record.id.empty()) id = record.id;
+  // A later element with the same id replaces the earlier one; its torrent must
+  // leave the session too, or it would run on with no id to reach it by.
+  const auto earlier = registry.find(id);
+  if (earlier != registry.end() && earlier->second.handle && earlier->second.handle->is_valid()) {
+    session->remove_torrent(*earlier->second.handle);
+  }
+  registry[id] = TorrentEntry{id,
+                              record.savePath,
+                              record.source,
+                              record.isFile,
+                              record.paused,
+                              std::make_shared<lt::torrent_handle>(std::move(handle))};
 }
 
 void TorrentEngine::Impl::SaveRegistry() {
