@@ -65,10 +65,11 @@ struct TorrentEngine::Impl {
   const Options options;
 
   std::string NewTorrentId();
-  // Both with mutex held.
+  // The rest run with mutex held.
   void LoadRegistry(const std::filesystem::path& from);
   void LoadRecord(const TorrentRecord& record);
   void SaveRegistry();
+  // Nothing reads alerts; dropping them at every operation keeps the queue short.
   void DiscardAlerts();
   std::string Add(lt::add_torrent_params params, const std::string& source,
                   const std::string& savePath, bool isFile, std::string& error);
