@@ -1,0 +1,168 @@
+// Captures that nobody in the desktop takes go to the service, and its answer
+// goes back to the browser as it came.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "tests/native-host/host_process.h"
+#include "tests/native-host/socket_peer.h"
+#include "tests/support/test_environment.h"
+
+extern char** environ;
+
+namespace vn::test {
+namespace {
+
+std::filesystem::path ServiceSocket() { return TestRoot() / "run" / "VarnelV2"; }
+
+class ServiceRelay : public ::testing::Test {
+ protected:
+  std::optional<std::string> Ask(const std::string& message) {
+    HostProcess host(program, folder.path());
+    return host.Ask(message);
+  }
+
+  TempFolder folder;
+  std::filesystem::path program = CopyHostInto(folder.path() / "bin");
+};
+
+TEST_F(ServiceRelay, NoServiceGivesServiceUnavailable) {
+  EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip"})"),
+            R"({"ok":false,"error":"Service unavailable"})");
+}
+
+TEST_F(ServiceRelay, StaleSocketFileCountsAsNoService) {
+  { SocketPeer gone(ServiceSocket(), "{}"); }
+  WriteFile(ServiceSocket(), "");
+  EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip"})"),
+            R"({"ok":false,"error":"Service unavailable"})");
+  std::filesystem::remove(ServiceSocket());
+}
+
+TEST_F(ServiceRelay, EnqueueRequestHoldsEveryMemberAndTheAnswerIsRelayedAsItCame) {
+  const std::string answer = "{\"ok\":true,  \"id\":\"dl_7\"}";
+  SocketPeer service(ServiceSocket(), answer);
+  EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip","source":"popup"})"), answer);
+  const nlohmann::json expected = {{"fileName", ""},
+                                   {"outputPath", (TestRoot() / "downloads").string()},
+                                   {"referrer", ""},
+                                   {"type", "enqueue_download"},
+                                   {"url", "https://example.test/f.zip"}};
+  EXPECT_EQ(service.Requests(), std::vector<std::string>{expected.dump()});
+}
+
+TEST_F(ServiceRelay, EnqueueRequestCarriesFileNameAndReferrer) {
+  SocketPeer service(ServiceSocket(), R"({"ok":true})");
+  Ask(R"({"url":"https://example.test/f.zip","filename":"ü.zip","referrer":"https://r.test/"})");
+  const auto requests = service.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(
+      requests[0],
+      R"({"fileName":"ü.zip","outputPath":")" + (TestRoot() / "downloads").string() +
+          R"(","referrer":"https://r.test/","type":"enqueue_download","url":"https://example.test/f.zip"})");
+}
+
+TEST_F(ServiceRelay, ServiceClosingWithoutAnAnswerGivesAnErrorReply) {
+  SocketPeer service(ServiceSocket(), "");
+  EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip"})"),
+            R"({"error":"Service did not answer","ok":false})");
+}
+
+#ifdef SERVICE_BINARY
+
+// The real service in this test's private folders. It must run where nothing
+// but loopback exists (the tests are run in a network namespace).
+class RunningService {
+ public:
+  RunningService() {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    char* argv[] = {const_cast<char*>(SERVICE_BINARY), nullptr};
+    const int result = posix_spawn(&pid, SERVICE_BINARY, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    output = out[0];
+    if (result != 0) pid = -1;
+  }
+
+  ~RunningService() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      for (int i = 0; i < 400 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
+      if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+    if (output >= 0) close(output);
+  }
+
+  // True once the service has said it is ready, within 20 seconds.
+  bool WaitUntilStarted() {
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pid > 0 && said.find("Download service started.") == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd readable{output, POLLIN, 0};
+      if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) != 1) {
+        return false;
+      }
+      char buffer[256];
+      const ssize_t got = read(output, buffer, sizeof buffer);
+      if (got <= 0) return false;
+      said.append(buffer, static_cast<std::size_t>(got));
+    }
+    return pid > 0;
+  }
+
+ private:
+  pid_t pid = -1;
+  int output = -1;
+};
+
+TEST_F(ServiceRelay, RealServiceAnswersAreRelayedByteForByte) {
+  RunningService service;
+  ASSERT_TRUE(service.WaitUntilStarted());
+
+  // A refused enqueue: the same request straight to the service gets the same bytes.
+  const std::string refused =
+      R"({"fileName":"../escape.zip","outputPath":")" + (TestRoot() / "downloads").string() +
+      R"(","referrer":"","type":"enqueue_download","url":"http://127.0.0.1:9/f.zip"})";
+  const auto direct = AskSocket(ServiceSocket(), refused);
+  ASSERT_TRUE(direct.has_value());
+  ASSERT_FALSE(direct->empty());
+  EXPECT_EQ(Ask(R"({"url":"http://127.0.0.1:9/f.zip","filename":"../escape.zip"})"), *direct);
+
+  // An accepted one lands in the service's list with the host's file name and
+  // the download folder.
+  const auto reply = Ask(
+      R"({"url":"http://127.0.0.1:9/host.zip","filename":"host.zip","referrer":"https://r.test/"})");
+  ASSERT_TRUE(reply.has_value());
+  std::smatch match;
+  const std::regex accepted(R"re(\{"id":"(dl_[0-9]+)","ok":true\})re");
+  ASSERT_TRUE(std::regex_match(*reply, match, accepted)) << *reply;
+  const auto listing = AskSocket(ServiceSocket(), R"({"type":"list_downloads"})");
+  ASSERT_TRUE(listing.has_value());
+  const auto downloads = nlohmann::json::parse(*listing).at("downloads");
+  bool found = false;
+  for (const auto& download : downloads) {
+    if (download.at("id") != match[1].str()) continue;
+    found = true;
+    EXPECT_EQ(download.at("fileName"), "host.zip");
+    EXPECT_EQ(download.at("outputPath"), (TestRoot() / "downloads").string());
+  }
+  EXPECT_TRUE(found) << *listing;
+}
+
+#endif  // SERVICE_BINARY
+
+}  // namespace
+}  // namespace vn::test
