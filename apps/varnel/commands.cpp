@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
 
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
@@ -58,19 +59,26 @@ int Enqueued(const ServiceClient& client, Console& console, const nlohmann::json
   const std::string id = answer["id"].get<std::string>();
   console.Line(Printable(id));
   if (!wait) return kExitSuccess;
-  platform::InstallStopSignalHandlers();
   return WaitForDownload(client, console, id);
+}
+
+// With --wait, Ctrl-C from the start on only ends the waiting: a download that
+// the service has accepted must not look lost.
+void CatchCtrlCWhenWaiting(bool wait) {
+  if (wait) platform::InstallStopSignalHandlers();
 }
 
 }  // namespace
 
 int RunAdd(const ServiceClient& client, Console& console, const AddOptions& options, bool wait) {
+  CatchCtrlCWhenWaiting(wait);
   const auto request = EnqueueDownloadRequest(options, CurrentFolder());
   return Enqueued(client, console, client.Call(request, "the service refused the download"), wait);
 }
 
 int RunTorrent(const ServiceClient& client, Console& console, const TorrentOptions& options,
                bool wait) {
+  CatchCtrlCWhenWaiting(wait);
   const auto request = EnqueueTorrentRequest(options, CurrentFolder());
   return Enqueued(client, console, client.Call(request, "the service refused the torrent"), wait);
 }
@@ -121,8 +129,7 @@ int RunLimit(const ServiceClient& client, Console& console, const std::string& i
 int RunWatch(const ServiceClient& client, Console& console) {
   platform::InstallStopSignalHandlers();
   std::vector<std::string> shown;
-  bool printedOnce = false;
-  auto lastPrinted = std::chrono::steady_clock::time_point::min();
+  std::optional<std::chrono::steady_clock::time_point> lastPrinted;
   while (!platform::StopSignalReceived()) {
     const auto tasks = ListTasks(client);
     std::vector<std::string> lines = tasks.empty() ? std::vector<std::string>{"No downloads."}
@@ -132,12 +139,11 @@ int RunWatch(const ServiceClient& client, Console& console) {
       lines.push_back("");
       lines.push_back("Refreshing twice a second; Ctrl-C to quit.");
       console.Repaint(lines);
-    } else if (lines != shown && now - lastPrinted >= kPlainProgressInterval) {
+    } else if (lines != shown && (!lastPrinted || now - *lastPrinted >= kPlainProgressInterval)) {
       // Logs get a snapshot when something changed, no more than every few seconds.
-      if (printedOnce) console.Line("");
+      if (lastPrinted) console.Line("");
       for (const auto& line : lines) console.Line(line);
       shown = lines;
-      printedOnce = true;
       lastPrinted = now;
     }
     if (!SleepUnlessStopped(kPollInterval)) break;

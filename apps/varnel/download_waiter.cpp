@@ -1,5 +1,6 @@
 #include "apps/varnel/download_waiter.h"
 
+#include <optional>
 #include <thread>
 
 #include "apps/varnel/cli_errors.h"
@@ -38,7 +39,7 @@ bool SleepUnlessStopped(std::chrono::milliseconds duration) {
 int WaitForDownload(const ServiceClient& client, Console& console, const std::string& id) {
   const std::string refused = "the service refused to list its downloads";
   std::string lastStatus;
-  auto lastPlainLine = std::chrono::steady_clock::time_point::min();
+  std::optional<std::chrono::steady_clock::time_point> lastPlainLine;
   while (!platform::StopSignalReceived()) {
     const auto answer = client.Call({{"type", "list_downloads"}}, refused);
     const auto task = FindTask(ReadTaskList(answer), id);
@@ -50,7 +51,8 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
     const auto now = std::chrono::steady_clock::now();
     if (console.IsTerminal()) {
       console.Redraw(RenderProgressBar(*task, console.Width().value_or(80)));
-    } else if (task->status != lastStatus || now - lastPlainLine >= kPlainProgressInterval) {
+    } else if (task->status != lastStatus || !lastPlainLine ||
+               now - *lastPlainLine >= kPlainProgressInterval) {
       console.Line(RenderProgressText(*task));
       lastPlainLine = now;
     }

@@ -1,0 +1,110 @@
+#include <string>
+
+#include "tests/varnel/varnel_fixture.h"
+
+namespace vn::test {
+namespace {
+
+using VarnelDownloads = VarnelTest;
+
+TEST_F(VarnelDownloads, AddWaitDownloadsIntoARelativeFolderAndExitsZero) {
+  const std::string content = MakeContent((3 << 20) + 123, 3);
+  http.SetResource("/data.bin", Serving(content));
+  TempFolder work;
+
+  const auto result = RunVarnel({"add", http.Url("/data.bin"), "-o", "out", "-O", "copy.bin", "-x",
+                                 "4", "--sha256", Sha256Hex(content), "--wait"},
+                                work.path());
+
+  EXPECT_EQ(result.exitCode, 0) << result.errors;
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(FirstLine(result.output).rfind("dl_", 0), 0u) << result.output;
+  EXPECT_NE(result.output.find(" Completed 100.0%"), std::string::npos) << result.output;
+  EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
+  const auto file = work.path() / "out" / "copy.bin";
+  ASSERT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(Sha256Hex(ReadFile(file)), Sha256Hex(content));
+}
+
+TEST_F(VarnelDownloads, AddWaitReportsA404OnStandardErrorAndExitsOne) {
+  http.SetResource("/missing.bin", Answering(404));
+  TempFolder work;
+
+  const auto result = RunVarnel({"add", http.Url("/missing.bin"), "--wait"}, work.path());
+
+  EXPECT_EQ(result.exitCode, 1);
+  const std::string id = FirstLine(result.output);
+  EXPECT_EQ(result.errors, "varnel: download " + id + " failed: Server returned HTTP 404\n");
+  EXPECT_FALSE(HasControlCharacters(result.output + result.errors));
+}
+
+TEST_F(VarnelDownloads, AddWaitFailsWhenTheChecksumDiffers) {
+  http.SetResource("/data.bin", Serving(MakeContent(100000, 4)));
+  TempFolder work;
+
+  const auto result = RunVarnel({"add", http.Url("/data.bin"), "-o", work.path().string(),
+                                 "--sha256", std::string(64, '0'), "--wait"});
+
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.errors.find("failed: Checksum verification failed"), std::string::npos)
+      << result.errors;
+}
+
+TEST_F(VarnelDownloads, AddPrintsAnIdThatListJsonShows) {
+  const std::string url = SlowUrl();
+  TempFolder work;
+
+  const auto added = RunVarnel({"add", url, "-o", "."}, work.path());
+  ASSERT_EQ(added.exitCode, 0) << added.errors;
+  const std::string id = FirstLine(added.output);
+  EXPECT_EQ(added.output, id + "\n");
+
+  const auto listed = RunVarnel({"list", "--json"});
+  ASSERT_EQ(listed.exitCode, 0) << listed.errors;
+  bool found = false;
+  const auto answer = nlohmann::json::parse(listed.output);
+  for (const auto& task : answer["downloads"]) {
+    if (task["id"] != id) continue;
+    found = true;
+    EXPECT_EQ(task["url"], url);
+    EXPECT_EQ(task["fileName"], "slow.bin");
+    EXPECT_EQ(task["outputPath"], work.path().lexically_normal().string());
+  }
+  EXPECT_TRUE(found) << listed.output;
+}
+
+TEST_F(VarnelDownloads, ListJsonIsTheServicesAnswerByteForByte) {
+  TempFolder work;
+  for (const char* name : {"/a.bin", "/b.bin"}) {
+    http.SetResource(name, Serving(MakeContent(50000, 5)));
+    ASSERT_EQ(RunVarnel({"add", http.Url(name), "-o", work.path().string(), "--wait"}).exitCode, 0);
+  }
+  // Both downloads rest now, so the two answers cannot differ by timing.
+  const std::string direct = service->Request(R"({"type":"list_downloads"})");
+  const auto listed = RunVarnel({"list", "--json"});
+  EXPECT_EQ(listed.exitCode, 0);
+  EXPECT_EQ(listed.output, direct + "\n");
+}
+
+TEST_F(VarnelDownloads, ListTableShowsEachDownloadWithoutControlCharacters) {
+  EXPECT_EQ(RunVarnel({"list"}).output, "No downloads.\n");
+
+  TempFolder work;
+  http.SetResource("/table.bin", Serving(MakeContent(1536, 6)));
+  const auto added = RunVarnel({"add", http.Url("/table.bin"), "-o", work.path().string(), "-O",
+                                "a name with spaces.bin", "--wait"});
+  ASSERT_EQ(added.exitCode, 0) << added.errors;
+
+  const auto listed = RunVarnel({"list"});
+  EXPECT_EQ(listed.exitCode, 0);
+  EXPECT_FALSE(HasControlCharacters(listed.output));
+  const auto row = listed.output.find(FirstLine(added.output));
+  ASSERT_NE(row, std::string::npos) << listed.output;
+  const std::string line = listed.output.substr(row, listed.output.find('\n', row) - row);
+  for (const char* part : {"Completed", "100.0%", "1.5 KiB", "a name with spaces.bin"}) {
+    EXPECT_NE(line.find(part), std::string::npos) << part << " in " << line;
+  }
+}
+
+}  // namespace
+}  // namespace vn::test
