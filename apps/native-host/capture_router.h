@@ -6,6 +6,7 @@
 // wait on another program is bounded.
 
 #include <chrono>
+#include <cstddef>
 #include <nlohmann/json.hpp>
 #include <string>
 
