@@ -50,7 +50,9 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
 
     const auto now = std::chrono::steady_clock::now();
     if (console.IsTerminal()) {
-      console.Redraw(RenderProgressBar(*task, console.Width().value_or(80)));
+      // The last column stays free: writing it makes some terminals wrap.
+      const std::size_t width = console.Width().value_or(80);
+      console.Redraw(RenderProgressBar(*task, width > 1 ? width - 1 : width));
     } else if (task->status != lastStatus || !lastPlainLine ||
                now - *lastPlainLine >= kPlainProgressInterval) {
       console.Line(RenderProgressText(*task));

@@ -10,6 +10,13 @@ namespace vn::cli {
 namespace {
 
 constexpr std::size_t kMinBarColumns = 10;
+// Widest usual texts of the bar line's parts ("100.0%", "1023.9 MiB / 1023.9 MiB",
+// "1023.9 KiB/s", "ETA 12h05m", "32 conn"), so the bar keeps its length while numbers change.
+constexpr std::size_t kPercentColumns = 6;
+constexpr std::size_t kBytesColumns = 23;
+constexpr std::size_t kRateColumns = 12;
+constexpr std::size_t kEtaColumns = 10;
+constexpr std::size_t kConnectionColumns = 7;
 
 std::string Percent(double percent) {
   char buffer[16];
@@ -34,7 +41,8 @@ std::string BytesPart(const TaskView& task, std::string_view between) {
 
 std::string Connections(const TaskView& task, std::string_view word) {
   if (task.status != "Downloading" || task.connectionCount <= 0) return {};
-  return std::to_string(task.connectionCount) + " " + std::string(word);
+  const bool plural = task.connectionCount != 1 && word == "connection";
+  return std::to_string(task.connectionCount) + " " + std::string(word) + (plural ? "s" : "");
 }
 
 std::string Bar(double percent, std::size_t inner) {
@@ -57,18 +65,28 @@ std::optional<std::int64_t> SecondsLeft(const TaskView& task) {
 
 std::string RenderProgressBar(const TaskView& task, std::size_t width) {
   const auto percent = PercentDone(task);
-  const auto left = SecondsLeft(task);
-  const std::string info =
-      Join({task.status == "Downloading" ? "" : Printable(task.status),
-            percent ? Percent(*percent) : "", BytesPart(task, " / "),
-            task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",
-            left ? "ETA " + FormatDuration(*left) : "", Connections(task, "conn")},
-           "  ");
-  const std::size_t infoWidth = DisplayWidth(info);
-  if (percent && infoWidth + 3 + kMinBarColumns <= width) {
-    return Bar(*percent, width - infoWidth - 3) + " " + info;
+  const auto secondsLeft = SecondsLeft(task);
+  // Padded beside a bar, so the bar keeps its length; as short as possible without.
+  const auto info = [&](bool padded) {
+    const auto fit = [padded](const std::string& text, std::size_t columns, bool alignRight) {
+      if (!padded || DisplayWidth(text) >= columns) return text;
+      return alignRight ? PadLeft(text, columns) : PadRight(text, columns);
+    };
+    return Join({task.status == "Downloading" ? "" : Printable(task.status),
+                 percent ? fit(Percent(*percent), kPercentColumns, true) : "",
+                 fit(BytesPart(task, " / "), kBytesColumns, true),
+                 fit(task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",
+                     kRateColumns, true),
+                 fit(secondsLeft ? "ETA " + FormatDuration(*secondsLeft) : "", kEtaColumns, false),
+                 fit(Connections(task, "conn"), kConnectionColumns, false)},
+                "  ");
+  };
+  const std::string padded = info(true);
+  const std::size_t paddedWidth = DisplayWidth(padded);
+  if (percent && paddedWidth + 3 + kMinBarColumns <= width) {
+    return Bar(*percent, width - paddedWidth - 3) + " " + padded;
   }
-  return TruncateToWidth(info, width);
+  return TruncateToWidth(info(false), width);
 }
 
 std::string RenderProgressText(const TaskView& task) {
@@ -79,7 +97,7 @@ std::string RenderProgressText(const TaskView& task) {
                                 " ");
   const std::string tail =
       Join({task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",
-            left ? "ETA " + FormatDuration(*left) : "", Connections(task, "connections")},
+            left ? "ETA " + FormatDuration(*left) : "", Connections(task, "connection")},
            ", ");
   return tail.empty() ? head : head + ", " + tail;
 }

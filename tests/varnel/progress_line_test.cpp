@@ -41,6 +41,19 @@ TEST(ProgressLine, BarShowsPercentBytesRateEtaAndConnections) {
   }
 }
 
+TEST(ProgressLine, BarKeepsItsLengthWhileTheNumbersChange) {
+  auto later = Downloading();
+  later.downloadedBytes = 1000 << 20;
+  later.speedBytesPerSecond = 123456;
+  auto stalled = Downloading();
+  stalled.speedBytesPerSecond = 0;
+  const std::string before = RenderProgressBar(Downloading(), 120);
+  for (const auto& other : {later, stalled}) {
+    const std::string after = RenderProgressBar(other, 120);
+    EXPECT_EQ(before.find(']'), after.find(']')) << before << "\n" << after;
+  }
+}
+
 TEST(ProgressLine, BarFitsEveryWidthAndDropsTheBarWhenNarrow) {
   for (std::size_t width = 0; width <= 140; ++width) {
     const std::string line = RenderProgressBar(Downloading(), width);
@@ -70,6 +83,10 @@ TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   queued.id = "dl_43";
   queued.status = "Queued";
   EXPECT_EQ(RenderProgressText(queued), "dl_43 Queued 0 B");
+  auto single = Downloading();
+  single.connectionCount = 1;
+  EXPECT_NE(RenderProgressText(single).find(", 1 connection"), std::string::npos);
+  EXPECT_EQ(RenderProgressText(single).find("connections"), std::string::npos);
   auto done = Downloading();
   done.status = "Completed";
   done.downloadedBytes = done.totalBytes;
