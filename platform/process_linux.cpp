@@ -68,9 +68,16 @@ bool StartDetached(const std::filesystem::path& program,
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    // The started program must not share our standard streams: for the native
+    // host they are the browser's message channel.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t grandchild = 0;
     const int result =
-        posix_spawn(&grandchild, argv[0], nullptr, &attributes, argv.data(), environ);
+        posix_spawn(&grandchild, argv[0], &actions, &attributes, argv.data(), environ);
     const char ok = result == 0 ? 1 : 0;
     (void)!write(statusPipe[1], &ok, 1);
     _exit(0);

@@ -14,7 +14,9 @@ class DownloadTest : public ServiceTest {
  protected:
   void SetUp() override { service = StartService(); }
   void TearDown() override {
-    if (service) EXPECT_EQ(service->Stop(), 0) << service->Errors();
+    if (service) {
+      EXPECT_EQ(service->Stop(), 0) << service->Errors();
+    }
   }
 
   void Restart() {

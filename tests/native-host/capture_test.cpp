@@ -171,7 +171,7 @@ TEST_F(Capture, UserInterfaceProgramThatCannotStartFallsThroughToTheService) {
 // would corrupt the message framing, and while it held the output open the
 // browser would not see the host end. Disabled until StartDetached gives the
 // program its own standard input and output.
-TEST_F(Capture, DISABLED_UserInterfaceProgramDoesNotShareTheBrowsersStreams) {
+TEST_F(Capture, UserInterfaceProgramDoesNotShareTheBrowsersStreams) {
   const auto ui = program.parent_path() / "Varnel.UI";
   WriteFile(ui, "#!/bin/sh\necho started\nexec sleep 3\n");
   std::filesystem::permissions(ui, std::filesystem::perms::owner_all);

@@ -75,9 +75,9 @@ class PartFile {
   std::ofstream file;
 };
 
-void PauseBeforeRetry(const DownloadControl& control) {
-  if (!control.stopRequested.load()) std::this_thread::sleep_for(kRetryPause);
-}
+// Also after a stop: the pause is the window in which a resume right after a
+// pause or cancel revives this run instead of starting a new one.
+void PauseBeforeRetry(const DownloadControl&) { std::this_thread::sleep_for(kRetryPause); }
 
 // One request for the segment's missing bytes. Returns normally when the
 // response ended (cleanly, by a stop, or because the segment has all its
@@ -209,7 +209,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
     }
 
     const SegmentState after = ReadSegment(job, index);
-    if (isComplete(after) || job.control.stopRequested.load()) break;
+    if (isComplete(after)) break;
     furthest = std::max(furthest, after.downloadedBytes);
     // The response ended early without an error.
     if (after.downloadedBytes > baseline) {
