@@ -169,8 +169,7 @@ TEST_F(Capture, UserInterfaceProgramThatCannotStartFallsThroughToTheService) {
 
 // The started program must not share the browser's streams: what it printed
 // would corrupt the message framing, and while it held the output open the
-// browser would not see the host end. Disabled until StartDetached gives the
-// program its own standard input and output.
+// browser would not see the host end.
 TEST_F(Capture, UserInterfaceProgramDoesNotShareTheBrowsersStreams) {
   const auto ui = program.parent_path() / "Varnel.UI";
   WriteFile(ui, "#!/bin/sh\necho started\nexec sleep 3\n");
