@@ -27,7 +27,9 @@ class VarnelControl : public VarnelTest {
 
 TEST_F(VarnelControl, PauseResumeLimitCancelRetryAndDeleteReachTheService) {
   const std::string id = AddSlowDownload();
-  ASSERT_TRUE(WaitForStatus(id, "Downloading")) << StatusOf(id);
+  ASSERT_TRUE(WaitFor(id, [](const nlohmann::json& task) {
+    return task["status"] == "Downloading" && task["downloadedBytes"] > 0;
+  })) << TaskOf(id);
 
   EXPECT_EQ(Succeed({"pause", id}), "Paused " + id + ".\n");
   EXPECT_EQ(StatusOf(id), "Paused");
@@ -42,6 +44,11 @@ TEST_F(VarnelControl, PauseResumeLimitCancelRetryAndDeleteReachTheService) {
 
   EXPECT_EQ(Succeed({"cancel", id}), "Cancelled " + id + ".\n");
   EXPECT_EQ(StatusOf(id), "Cancelled");
+  // The run reports its own end (counts cleared) a moment later; a retry
+  // before that would have its status overwritten by that report.
+  ASSERT_TRUE(WaitFor(id, [](const nlohmann::json& task) {
+    return task["status"] == "Cancelled" && task["downloadedBytes"] == 0;
+  })) << TaskOf(id);
 
   EXPECT_EQ(Succeed({"retry", id}), "Restarted " + id + ".\n");
   EXPECT_NE(StatusOf(id), "Cancelled");

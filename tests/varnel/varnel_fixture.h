@@ -37,15 +37,22 @@ class VarnelTest : public ServiceTest {
     return task.is_null() ? "(not listed)" : task["status"].get<std::string>();
   }
 
-  // Polls until the task's status is the one given (at most timeout).
-  bool WaitForStatus(const std::string& id, const std::string& status,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
+  // Polls until the listed task satisfies holds (at most timeout).
+  bool WaitFor(const std::string& id, const std::function<bool(const nlohmann::json&)>& holds,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (StatusOf(id) == status) return true;
+      const auto task = TaskOf(id);
+      if (!task.is_null() && holds(task)) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+  }
+
+  bool WaitForStatus(const std::string& id, const std::string& status,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
+    return WaitFor(
+        id, [&](const nlohmann::json& task) { return task["status"] == status; }, timeout);
   }
 
   // A resource that takes far longer than any test to finish, so control
