@@ -88,7 +88,13 @@ void DownloadService::Bootstrap() {
   // here, not after it has rewritten the first one's store or torrent list.
   pipeServer->Bind();
   engine = std::make_unique<DownloadEngine>();
-  torrentEngine = std::make_unique<TorrentEngine>();
+  TorrentEngine::Options torrentOptions;
+  // Tests pin the torrent session to loopback; unset in normal use, where the
+  // library's default listen interfaces apply.
+  if (auto listen = platform::GetEnvironment("VARNEL_TORRENT_LISTEN_INTERFACES")) {
+    torrentOptions.listenInterfaces = *listen;
+  }
+  torrentEngine = std::make_unique<TorrentEngine>(torrentOptions);
   torrentEngine->Start(platform::ResolveDataRoot() / "torrents");
 
   store->Initialize();
