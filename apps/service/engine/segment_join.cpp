@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/pipelined_hasher.h"
 
 namespace vn {
-namespace {
 
-constexpr std::size_t kJoinBufferBytes = 1048576;
-
-}  // namespace
-
-void JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmentsFolder,
-                   const std::filesystem::path& finalPath, FinishingReporter& reporter) {
+std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmentsFolder,
+                          const std::filesystem::path& finalPath, FinishingReporter& reporter) {
   std::ofstream output(finalPath, std::ios::binary | std::ios::trunc);
   if (!output.is_open()) throw std::runtime_error("Failed to create final output file");
 
@@ -27,7 +23,7 @@ void JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmen
     return task.segments[a].start < task.segments[b].start;
   });
 
-  const auto buffer = std::make_unique<char[]>(kJoinBufferBytes);
+  PipelinedHasher hasher;
   for (const std::size_t index : order) {
     std::ifstream part(PartFilePath(segmentsFolder, index), std::ios::binary);
     if (!part.is_open()) continue;
@@ -37,19 +33,22 @@ void JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmen
     std::int64_t left = SegmentLength(task.segments[index]);
     while (part && left > 0) {
       const auto want = static_cast<std::streamsize>(
-          std::min<std::int64_t>(left, static_cast<std::int64_t>(kJoinBufferBytes)));
-      part.read(buffer.get(), want);
+          std::min<std::int64_t>(left, static_cast<std::int64_t>(PipelinedHasher::kChunkBytes)));
+      char* buffer = hasher.Buffer();
+      part.read(buffer, want);
       const std::streamsize got = part.gcount();
       if (got < 1) break;
       left -= got;
-      if (!output.write(buffer.get(), got)) {
+      if (!output.write(buffer, got)) {
         throw std::runtime_error("Failed to write final output file");
       }
-      reporter.Add(got);
+      hasher.Submit(static_cast<std::size_t>(got));
+      reporter.Add(2 * got);
     }
   }
   output.close();
   if (output.fail()) throw std::runtime_error("Failed to write final output file");
+  return hasher.Finish();
 }
 
 }  // namespace vn

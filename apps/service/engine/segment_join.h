@@ -3,6 +3,7 @@
 // Joining a finished download's partial files into its final file.
 
 #include <filesystem>
+#include <string>
 
 #include "apps/service/engine/download_task.h"
 #include "apps/service/engine/finishing_reporter.h"
@@ -10,13 +11,16 @@
 namespace vn {
 
 // Writes the partial files of task's segments, in offset order and each up to
-// its range's length, into
-// finalPath (created or truncated) through one 1 MiB buffer, adding each
-// chunk to reporter. A partial file that cannot be opened contributes
-// nothing; the size check that follows catches it. Throws std::runtime_error
-// "Failed to create final output file" or "Failed to write final output file".
-// Run thread only, after every worker has been joined.
-void JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmentsFolder,
-                   const std::filesystem::path& finalPath, FinishingReporter& reporter);
+// its range's length, into finalPath (created or truncated) and returns the
+// SHA-256 digest (64 lower-case hex digits) of exactly the bytes written: each
+// chunk is hashed on a second thread while the next one is read and written,
+// so the joined file is never read again. Every chunk counts twice in
+// reporter, once joined and once hashed. A partial file that cannot be opened
+// contributes nothing; the size check that follows catches it. Throws
+// std::runtime_error "Failed to create final output file", "Failed to write
+// final output file" or a hashing failure. Run thread only, after every worker
+// has been joined.
+std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmentsFolder,
+                          const std::filesystem::path& finalPath, FinishingReporter& reporter);
 
 }  // namespace vn

@@ -238,9 +238,10 @@ void TaskRun::Finish() {
   Report();
 
   const std::filesystem::path finalPath = FinalFilePath(task);
+  std::string digest;
   {
     FinishingReporter reporter(task, [this] { Report(); });
-    JoinPartFiles(task, segmentsFolder, finalPath, reporter);
+    digest = JoinPartFiles(task, segmentsFolder, finalPath, reporter);
   }
 
   // With an unknown size the completed segment records what arrived, so the
@@ -255,11 +256,7 @@ void TaskRun::Finish() {
     throw std::runtime_error("Final file integrity check failed");
   }
 
-  {
-    FinishingReporter reporter(task, [this] { Report(); });
-    task.actualChecksum = NormalizeChecksum(
-        ComputeFileSha256(finalPath, [&reporter](std::int64_t bytes) { reporter.Add(bytes); }));
-  }
+  task.actualChecksum = NormalizeChecksum(digest);
   task.expectedChecksum = NormalizeChecksum(task.expectedChecksum);
   if (task.expectedChecksum.empty()) {
     task.checksumAlgorithm = "SHA256";

@@ -1,0 +1,57 @@
+#include "apps/service/engine/segment_join.h"
+
+#include <gtest/gtest.h>
+
+#include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/pipelined_hasher.h"
+#include "tests/support/test_environment.h"
+
+namespace vn {
+namespace {
+
+using test::MakeContent;
+using test::ReadFile;
+using test::Sha256Hex;
+using test::TempFolder;
+using test::WriteFile;
+
+TEST(PipelinedHasher, DigestEqualsTheOneShotDigestWhateverTheChunking) {
+  const std::string data = MakeContent(3 * PipelinedHasher::kChunkBytes + 12345);
+  for (const std::size_t chunk :
+       {std::size_t{1}, std::size_t{4096}, PipelinedHasher::kChunkBytes}) {
+    PipelinedHasher hasher;
+    for (std::size_t offset = 0; offset < data.size(); offset += chunk) {
+      const std::size_t size = std::min(chunk, data.size() - offset);
+      std::copy_n(data.data() + offset, size, hasher.Buffer());
+      hasher.Submit(size);
+    }
+    EXPECT_EQ(hasher.Finish(), Sha256Hex(data)) << chunk;
+  }
+  PipelinedHasher empty;
+  EXPECT_EQ(empty.Finish(), Sha256Hex(""));
+}
+
+TEST(SegmentJoin, JoinsInOffsetOrderAndReturnsTheDigestOfTheWrittenBytes) {
+  TempFolder folder;
+  const std::string content = MakeContent(2 * PipelinedHasher::kChunkBytes + 777);
+  DownloadTask task;
+  task.outputPath = folder.path().string();
+  task.fileName = "joined.bin";
+  task.totalBytes = static_cast<std::int64_t>(content.size());
+  // Segment 1 was split off segment 0, so the list is not in offset order.
+  const std::int64_t middle = 1500000;
+  task.segments = {{0, middle - 1, middle},
+                   {middle, task.totalBytes - 1, task.totalBytes - middle}};
+  const auto segments = SegmentsFolder(task);
+  WriteFile(PartFilePath(segments, 0), content.substr(0, middle) + "extra bytes beyond the range");
+  WriteFile(PartFilePath(segments, 1), content.substr(middle));
+
+  FinishingReporter reporter(task, [] {});
+  const auto digest = JoinPartFiles(task, segments, folder.path() / "joined.bin", reporter);
+  EXPECT_EQ(ReadFile(folder.path() / "joined.bin"), content);
+  EXPECT_EQ(digest, Sha256Hex(content));
+  EXPECT_EQ(task.finalizeDone, 2 * task.totalBytes);  // joined and hashed
+}
+
+}  // namespace
+}  // namespace vn
