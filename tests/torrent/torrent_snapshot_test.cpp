@@ -32,7 +32,7 @@ TEST(TorrentStatus, FollowsLibtorrentState) {
             DownloadStatus::Completed);
   EXPECT_EQ(StatusOfTorrent(false, StatusIn(lt::torrent_status::seeding)),
             DownloadStatus::Completed);
-  EXPECT_EQ(StatusOfTorrent(false, StatusIn(static_cast<lt::torrent_status::state_t>(99))),
+  EXPECT_EQ(StatusOfTorrent(false, StatusIn(static_cast<lt::torrent_status::state_t>(0))),
             DownloadStatus::Downloading);
 }
 
