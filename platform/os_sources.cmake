@@ -1,2 +1,2 @@
-# Sockets and folders.
-target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp)
+# Sockets, folders and files.
+target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp)

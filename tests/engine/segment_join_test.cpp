@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "apps/service/engine/partial_files.h"
-#include "apps/service/engine/pipelined_hasher.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {
@@ -15,25 +14,9 @@ using test::Sha256Hex;
 using test::TempFolder;
 using test::WriteFile;
 
-TEST(PipelinedHasher, DigestEqualsTheOneShotDigestWhateverTheChunking) {
-  const std::string data = MakeContent(3 * PipelinedHasher::kChunkBytes + 12345);
-  for (const std::size_t chunk :
-       {std::size_t{1}, std::size_t{4096}, PipelinedHasher::kChunkBytes}) {
-    PipelinedHasher hasher;
-    for (std::size_t offset = 0; offset < data.size(); offset += chunk) {
-      const std::size_t size = std::min(chunk, data.size() - offset);
-      std::copy_n(data.data() + offset, size, hasher.Buffer());
-      hasher.Submit(size);
-    }
-    EXPECT_EQ(hasher.Finish(), Sha256Hex(data)) << chunk;
-  }
-  PipelinedHasher empty;
-  EXPECT_EQ(empty.Finish(), Sha256Hex(""));
-}
-
 TEST(SegmentJoin, JoinsInOffsetOrderAndReturnsTheDigestOfTheWrittenBytes) {
   TempFolder folder;
-  const std::string content = MakeContent(2 * PipelinedHasher::kChunkBytes + 777);
+  const std::string content = MakeContent(3 * 1048576 + 777);
   DownloadTask task;
   task.outputPath = folder.path().string();
   task.fileName = "joined.bin";

@@ -12,10 +12,10 @@ namespace vn {
 
 // Writes the partial files of task's segments, in offset order and each up to
 // its range's length, into finalPath (created or truncated) and returns the
-// SHA-256 digest (64 lower-case hex digits) of exactly the bytes written: each
-// chunk is hashed on a second thread while the next one is read and written,
-// so the joined file is never read again. Every chunk counts twice in
-// reporter, once joined and once hashed. A partial file that cannot be opened
+// SHA-256 digest (64 lower-case hex digits) of the bytes joined: the copy
+// runs inside the kernel while a second thread hashes the same ranges in the
+// same order, so the joined file is never read again. Every byte counts twice
+// in reporter, once joined and once hashed. A partial file that cannot be opened
 // contributes nothing; the size check that follows catches it. Throws
 // std::runtime_error "Failed to create final output file", "Failed to write
 // final output file" or a hashing failure. Run thread only, after every worker

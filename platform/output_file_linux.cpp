@@ -1,0 +1,90 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "platform/output_file.h"
+
+namespace vn::platform {
+namespace {
+
+// Large enough that system calls cost little, small enough for steady progress.
+constexpr std::int64_t kKernelCopyChunk = 8 * 1048576;
+constexpr std::size_t kBufferCopyChunk = 1048576;
+
+struct FdCloser {
+  void operator()(const int* fd) const {
+    if (*fd >= 0) close(*fd);
+    delete fd;
+  }
+};
+using OwnedFd = std::unique_ptr<int, FdCloser>;
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFile> OutputFile::Create(const std::filesystem::path& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<OutputFile>(new OutputFile(fd));
+}
+
+OutputFile::OutputFile(int fd) : fd(fd) {}
+
+OutputFile::~OutputFile() { Close(); }
+
+std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, std::int64_t length,
+                                         const std::function<void(std::int64_t)>& progress) {
+  const OwnedFd input(new int(open(source.c_str(), O_RDONLY | O_CLOEXEC)));
+  if (*input < 0) return 0;
+  std::int64_t appended = 0;
+  bool kernelCopy = true;
+  std::vector<char> buffer;
+  while (appended < length) {
+    const std::int64_t want = std::min(length - appended, kKernelCopyChunk);
+    ssize_t copied;
+    if (kernelCopy) {
+      copied = copy_file_range(*input, nullptr, fd, nullptr, static_cast<std::size_t>(want), 0);
+      if (copied < 0 && errno == EINTR) continue;
+      if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                         errno == EOPNOTSUPP || errno == EBADF)) {
+        kernelCopy = false;  // this pair of files needs the copy through memory
+        continue;
+      }
+      if (copied < 0) return -1;
+    } else {
+      if (buffer.empty()) buffer.resize(kBufferCopyChunk);
+      copied = read(*input, buffer.data(),
+                    static_cast<std::size_t>(std::min<std::int64_t>(want, kBufferCopyChunk)));
+      if (copied < 0 && errno == EINTR) continue;
+      if (copied < 0) break;  // what could be read is kept; the size check decides
+      if (copied > 0 && !WriteAll(fd, buffer.data(), static_cast<std::size_t>(copied))) return -1;
+    }
+    if (copied == 0) break;
+    appended += copied;
+    if (progress) progress(copied);
+  }
+  return appended;
+}
+
+bool OutputFile::Close() {
+  if (fd < 0) return true;
+  const int result = close(fd);
+  fd = -1;
+  return result == 0;
+}
+
+}  // namespace vn::platform
