@@ -284,6 +284,56 @@ TEST_F(DownloadStoreTest, FailedSaveIsRolledBack) {
   ExpectSameStoredFields(changed, store.LoadAll().at(0));
 }
 
+TEST_F(DownloadStoreTest, SaveAllWritesEveryTaskOrNone) {
+  const std::vector<DownloadTask> first = {MakeTask("dl_1", 1), MakeTask("dl_2", 3)};
+  store.SaveAll(first);
+  std::vector<DownloadTask> loaded = store.LoadAll();
+  ASSERT_EQ(loaded.size(), 2u);
+  ExpectSameStoredFields(first[0], loaded[0]);
+  ExpectSameStoredFields(first[1], loaded[1]);
+
+  SqliteTestFile file(path);
+  file.Exec(
+      "CREATE TRIGGER refuse_third BEFORE INSERT ON downloads WHEN NEW.id = 'dl_3'"
+      " BEGIN SELECT RAISE(ABORT, 'third refused'); END;");
+  std::vector<DownloadTask> second = {MakeTask("dl_1", 2), MakeTask("dl_3", 1)};
+  second[0].status = DownloadStatus::Failed;
+  EXPECT_THROW(store.SaveAll(second), std::runtime_error);
+  loaded = store.LoadAll();
+  ASSERT_EQ(loaded.size(), 2u);
+  ExpectSameStoredFields(first[0], loaded[0]);  // the whole batch was rolled back
+}
+
+TEST(DownloadStore, SameStoredFieldsIgnoresOnlyWhatIsNotStored) {
+  const DownloadTask base = MakeTask("dl_1", 2);
+  DownloadTask unstored = base;
+  unstored.finalizeDone = 5;
+  unstored.finalizeTotal = 10;
+  unstored.useSpeedLimiter = true;
+  unstored.maxSpeedBytesPerSecond = 1000;
+  unstored.isTorrent = true;
+  EXPECT_TRUE(SameStoredFields(base, unstored));
+
+  DownloadTask progressed = base;
+  progressed.segments[1].downloadedBytes += 1;
+  EXPECT_FALSE(SameStoredFields(base, progressed));
+  DownloadTask faster = base;
+  faster.speedBytesPerSecond = 1;
+  EXPECT_FALSE(SameStoredFields(base, faster));
+  DownloadTask renamed = base;
+  renamed.etag = "\"v2\"";
+  EXPECT_FALSE(SameStoredFields(base, renamed));
+  DownloadTask split = base;
+  split.segments.push_back({50, 99, 0});
+  EXPECT_FALSE(SameStoredFields(base, split));
+  // Statuses that are stored with the same text count as equal.
+  DownloadTask outOfRange = base;
+  outOfRange.status = static_cast<DownloadStatus>(42);
+  DownloadTask queued = base;
+  queued.status = DownloadStatus::Queued;
+  EXPECT_TRUE(SameStoredFields(outOfRange, queued));
+}
+
 // SQLite ends the transaction itself here; the caller must still learn the
 // trigger's reason, not that there was nothing left to roll back.
 TEST_F(DownloadStoreTest, SaveRolledBackBySqliteReportsTheCause) {

@@ -157,8 +157,8 @@ void DownloadService::ReconcileStoredTasks() {
     if (IsOneOf(task.status, {DownloadStatus::Queued, DownloadStatus::Paused}) && !folderExists) {
       ZeroProgress(task);
     }
-    store->Save(task);
   }
+  store->SaveAll(tasks);
 }
 
 void DownloadService::OnTaskUpdate(const DownloadTask& update) {
@@ -180,8 +180,11 @@ void DownloadService::OnTaskUpdate(const DownloadTask& update) {
   const bool pauseCrossingResume = inResume && update.status == DownloadStatus::Paused;
   if (lateEarlierPause || progressCrossingPause || pauseCrossingResume) return;
 
+  // Reports of the finishing phase change only what the store does not keep;
+  // a durable save for each would stall the run on the disk for nothing.
+  const bool storedFieldsChange = !SameStoredFields(*current, update);
   *current = update;
-  store->Save(*current);
+  if (storedFieldsChange) store->Save(*current);
   if (IsOneOf(update.status, {DownloadStatus::Paused, DownloadStatus::Completed,
                               DownloadStatus::Failed, DownloadStatus::Cancelled})) {
     pendingPauseIds.erase(update.id);

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <map>
 #include <system_error>
+#include <tuple>
+#include <tuple>
 #include <utility>
 
 #include "apps/service/store/sqlite_handles.h"
@@ -176,7 +178,9 @@ std::vector<DownloadTask> DownloadStore::LoadAll() {
   return result;
 }
 
-void DownloadStore::Save(const DownloadTask& task) {
+void DownloadStore::Save(const DownloadTask& task) { SaveAll({task}); }
+
+void DownloadStore::SaveAll(const std::vector<DownloadTask>& tasks) {
   std::lock_guard lock(mutex);
   SqliteConnection connection = OpenDatabase(databasePath);
   sqlite3* db = connection.get();
@@ -184,7 +188,7 @@ void DownloadStore::Save(const DownloadTask& task) {
   Execute(db, schema::kSynchronousPragma);
   Execute(db, "BEGIN IMMEDIATE TRANSACTION;");
   try {
-    WriteTask(db, task);
+    for (const auto& task : tasks) WriteTask(db, task);
     Execute(db, "COMMIT;");
   } catch (...) {
     // SQLite may already have rolled back on its own (a full disk, a trigger's
@@ -198,6 +202,25 @@ void DownloadStore::Save(const DownloadTask& task) {
     }
     throw;
   }
+}
+
+bool SameStoredFields(const DownloadTask& a, const DownloadTask& b) {
+  const auto stored = [](const DownloadTask& t) {
+    return std::tie(t.id, t.url, t.outputPath, t.fileName, t.referrer, t.userAgent, t.etag,
+                    t.lastModified, t.checksumAlgorithm, t.expectedChecksum, t.actualChecksum,
+                    t.failureReason, t.totalBytes, t.downloadedBytes, t.speedBytesPerSecond,
+                    t.connectionCount);
+  };
+  if (stored(a) != stored(b) || StatusText(a.status) != StatusText(b.status)) return false;
+  if (a.segments.size() != b.segments.size()) return false;
+  for (std::size_t i = 0; i < a.segments.size(); ++i) {
+    const auto& x = a.segments[i];
+    const auto& y = b.segments[i];
+    if (x.start != y.start || x.end != y.end || x.downloadedBytes != y.downloadedBytes) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void DownloadStore::Delete(const std::string& id) {
