@@ -62,9 +62,7 @@ std::string DownloadService::HandleListDownloads() {
     listed.insert(listed.end(), std::make_move_iterator(torrents.begin()),
                   std::make_move_iterator(torrents.end()));
   }
-  nlohmann::json downloads = nlohmann::json::array();
-  for (const auto& task : listed) downloads.push_back(TaskToJson(task));
-  return DumpCompact({{"ok", true}, {"downloads", std::move(downloads)}});
+  return ListDownloadsAnswer(listed);
 }
 
 }  // namespace vn

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "apps/service/engine/download_task.h"
 
@@ -10,6 +11,12 @@ namespace vn {
 // The 14-member object that list_downloads gives for one task; segments are
 // numbered from 1 in list order.
 nlohmann::json TaskToJson(const DownloadTask& task);
+
+// {"downloads":[...],"ok":true} for tasks, byte for byte what dumping the
+// TaskToJson objects gives, written straight to text because long lists are
+// answered often. Throws the library's type error for text that is not valid
+// UTF-8, as dumping does.
+std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks);
 
 // Compact text, object members sorted, non-ASCII unescaped; throws the
 // library's type error for text that is not valid UTF-8.

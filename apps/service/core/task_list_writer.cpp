@@ -1,0 +1,200 @@
+// The list_downloads answer written straight to text. The member order is the
+// sorted order of the names, and strings are escaped exactly as the JSON
+// library writes them (quote, backslash and control characters only; UTF-8
+// passes through), so the bytes equal dumping the TaskToJson objects. Text that
+// is not valid UTF-8 takes the library's path, which raises its own error.
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+#include "apps/service/core/task_json.h"
+
+namespace vn {
+namespace {
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  while (i < text.size()) {
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    if (byte(i + 1) < low || byte(i + 1) > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+class ListWriter {
+ public:
+  std::string text;
+
+  void String(std::string_view value) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    text += '"';
+    for (const char c : value) {
+      const auto u = static_cast<unsigned char>(c);
+      switch (c) {
+        case '"':
+          text += "\\\"";
+          break;
+        case '\\':
+          text += "\\\\";
+          break;
+        case '\b':
+          text += "\\b";
+          break;
+        case '\t':
+          text += "\\t";
+          break;
+        case '\n':
+          text += "\\n";
+          break;
+        case '\f':
+          text += "\\f";
+          break;
+        case '\r':
+          text += "\\r";
+          break;
+        default:
+          if (u < 0x20) {
+            text += "\\u00";
+            text += kHex[u >> 4];
+            text += kHex[u & 15];
+          } else {
+            text += c;
+          }
+      }
+    }
+    text += '"';
+  }
+
+  void Number(std::int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+  }
+
+  // `"name":` — names here are plain ASCII.
+  void Name(std::string_view name) {
+    text += '"';
+    text += name;
+    text += "\":";
+  }
+
+  void Task(const DownloadTask& task) {
+    text += '{';
+    Name("connectionCount");
+    Number(task.connectionCount);
+    text += ',';
+    Name("downloadedBytes");
+    Number(task.downloadedBytes);
+    text += ',';
+    Name("failureReason");
+    String(task.failureReason);
+    text += ',';
+    Name("fileName");
+    String(task.fileName);
+    text += ',';
+    Name("finalizeDone");
+    Number(task.finalizeDone);
+    text += ',';
+    Name("finalizeTotal");
+    Number(task.finalizeTotal);
+    text += ',';
+    Name("id");
+    String(task.id);
+    text += ',';
+    Name("isTorrent");
+    text += task.isTorrent ? "true" : "false";
+    text += ',';
+    Name("outputPath");
+    String(task.outputPath);
+    text += ',';
+    Name("segments");
+    text += '[';
+    std::int64_t index = 1;
+    for (const auto& segment : task.segments) {
+      if (index > 1) text += ',';
+      text += '{';
+      Name("downloadedBytes");
+      Number(segment.downloadedBytes);
+      text += ',';
+      Name("end");
+      Number(segment.end);
+      text += ',';
+      Name("index");
+      Number(index++);
+      text += ',';
+      Name("start");
+      Number(segment.start);
+      text += '}';
+    }
+    text += "],";
+    Name("speedBytesPerSecond");
+    Number(task.speedBytesPerSecond);
+    text += ',';
+    Name("status");
+    String(StatusText(task.status));
+    text += ',';
+    Name("totalBytes");
+    Number(task.totalBytes);
+    text += ',';
+    Name("url");
+    String(task.url);
+    text += '}';
+  }
+};
+
+bool AllTextIsUtf8(const DownloadTask& task) {
+  for (const std::string* text :
+       {&task.failureReason, &task.fileName, &task.id, &task.outputPath, &task.url}) {
+    if (!IsValidUtf8(*text)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks) {
+  ListWriter writer;
+  writer.text.reserve(256 + tasks.size() * 320);
+  writer.text += "{\"downloads\":[";
+  bool first = true;
+  for (const auto& task : tasks) {
+    if (!AllTextIsUtf8(task)) {
+      nlohmann::json downloads = nlohmann::json::array();
+      for (const auto& each : tasks) downloads.push_back(TaskToJson(each));
+      return DumpCompact({{"ok", true}, {"downloads", std::move(downloads)}});
+    }
+    if (!first) writer.text += ',';
+    first = false;
+    writer.Task(task);
+  }
+  writer.text += "],\"ok\":true}";
+  return std::move(writer.text);
+}
+
+}  // namespace vn
