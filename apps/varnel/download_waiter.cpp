@@ -1,5 +1,6 @@
 #include "apps/varnel/download_waiter.h"
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 
@@ -12,6 +13,10 @@ namespace vn::cli {
 namespace {
 
 constexpr std::chrono::milliseconds kSleepStep{50};
+// The end of a download is noticed within a tenth of a second; with a long
+// list the polls slow down (never below four times the answer's time) so the
+// client never keeps the service busy.
+constexpr std::chrono::milliseconds kEndCheckInterval{100};
 
 std::string EndText(const TaskView& task) {
   const std::string id = Printable(task.id);
@@ -21,6 +26,11 @@ std::string EndText(const TaskView& task) {
   }
   if (task.status == "Cancelled") return "download " + id + " was cancelled";
   return "download " + id + " was paused (resume it with `varnel resume " + id + "`)";
+}
+
+std::chrono::milliseconds NextPoll(std::chrono::steady_clock::duration answerTime) {
+  const auto scaled = std::chrono::duration_cast<std::chrono::milliseconds>(4 * answerTime);
+  return std::clamp(scaled, kEndCheckInterval, kPollInterval);
 }
 
 }  // namespace
@@ -40,8 +50,11 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
   const std::string refused = "the service refused to list its downloads";
   std::string lastStatus;
   std::optional<std::chrono::steady_clock::time_point> lastPlainLine;
+  std::optional<std::chrono::steady_clock::time_point> lastRedraw;
   while (!platform::StopSignalReceived()) {
+    const auto asked = std::chrono::steady_clock::now();
     const auto answer = client.Call({{"type", "list_downloads"}}, refused);
+    const auto answerTime = std::chrono::steady_clock::now() - asked;
     const auto task = FindTask(ReadTaskList(answer), id);
     if (!task) {
       throw DownloadFailed("download " + Printable(id) +
@@ -49,12 +62,16 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
     }
 
     const auto now = std::chrono::steady_clock::now();
+    const bool changed = task->status != lastStatus;
     if (console.IsTerminal()) {
-      // The last column stays free: writing it makes some terminals wrap.
-      const std::size_t width = console.Width().value_or(80);
-      console.Redraw(RenderProgressBar(*task, width > 1 ? width - 1 : width));
-    } else if (task->status != lastStatus || !lastPlainLine ||
-               now - *lastPlainLine >= kPlainProgressInterval) {
+      // Redrawn twice a second, and at once when the status changes.
+      if (changed || HasEnded(*task) || !lastRedraw || now - *lastRedraw >= kPollInterval) {
+        lastRedraw = now;
+        // The last column stays free: writing it makes some terminals wrap.
+        const std::size_t width = console.Width().value_or(80);
+        console.Redraw(RenderProgressBar(*task, width > 1 ? width - 1 : width));
+      }
+    } else if (changed || !lastPlainLine || now - *lastPlainLine >= kPlainProgressInterval) {
       console.Line(RenderProgressText(*task));
       lastPlainLine = now;
     }
@@ -65,7 +82,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
       if (task->status == "Completed") return kExitSuccess;
       throw DownloadFailed(EndText(*task));
     }
-    if (!SleepUnlessStopped(kPollInterval)) break;
+    if (!SleepUnlessStopped(NextPoll(answerTime))) break;
   }
   console.Error("stopped waiting; download " + Printable(id) +
                 " goes on in the service (see `varnel list`)");
