@@ -104,64 +104,51 @@ class ListWriter {
     text += "\":";
   }
 
+  // A member followed by the comma of the next one.
+  void Member(std::string_view name, std::int64_t value) {
+    Name(name);
+    Number(value);
+    text += ',';
+  }
+  void Member(std::string_view name, std::string_view value) {
+    Name(name);
+    String(value);
+    text += ',';
+  }
+
+  void Segment(const DownloadSegment& segment, std::int64_t index) {
+    text += '{';
+    Member("downloadedBytes", segment.downloadedBytes);
+    Member("end", segment.end);
+    Member("index", index);
+    Name("start");
+    Number(segment.start);
+    text += '}';
+  }
+
   void Task(const DownloadTask& task) {
     text += '{';
-    Name("connectionCount");
-    Number(task.connectionCount);
-    text += ',';
-    Name("downloadedBytes");
-    Number(task.downloadedBytes);
-    text += ',';
-    Name("failureReason");
-    String(task.failureReason);
-    text += ',';
-    Name("fileName");
-    String(task.fileName);
-    text += ',';
-    Name("finalizeDone");
-    Number(task.finalizeDone);
-    text += ',';
-    Name("finalizeTotal");
-    Number(task.finalizeTotal);
-    text += ',';
-    Name("id");
-    String(task.id);
-    text += ',';
+    Member("connectionCount", task.connectionCount);
+    Member("downloadedBytes", task.downloadedBytes);
+    Member("failureReason", task.failureReason);
+    Member("fileName", task.fileName);
+    Member("finalizeDone", task.finalizeDone);
+    Member("finalizeTotal", task.finalizeTotal);
+    Member("id", task.id);
     Name("isTorrent");
-    text += task.isTorrent ? "true" : "false";
-    text += ',';
-    Name("outputPath");
-    String(task.outputPath);
-    text += ',';
+    text += task.isTorrent ? "true," : "false,";
+    Member("outputPath", task.outputPath);
     Name("segments");
     text += '[';
     std::int64_t index = 1;
     for (const auto& segment : task.segments) {
       if (index > 1) text += ',';
-      text += '{';
-      Name("downloadedBytes");
-      Number(segment.downloadedBytes);
-      text += ',';
-      Name("end");
-      Number(segment.end);
-      text += ',';
-      Name("index");
-      Number(index++);
-      text += ',';
-      Name("start");
-      Number(segment.start);
-      text += '}';
+      Segment(segment, index++);
     }
     text += "],";
-    Name("speedBytesPerSecond");
-    Number(task.speedBytesPerSecond);
-    text += ',';
-    Name("status");
-    String(StatusText(task.status));
-    text += ',';
-    Name("totalBytes");
-    Number(task.totalBytes);
-    text += ',';
+    Member("speedBytesPerSecond", task.speedBytesPerSecond);
+    Member("status", StatusText(task.status));
+    Member("totalBytes", task.totalBytes);
     Name("url");
     String(task.url);
     text += '}';

@@ -65,6 +65,9 @@ struct TorrentEngine::Impl {
   const Options options;
 
   std::string NewTorrentId();
+  // Takes mutex. Pausing also takes the torrent off libtorrent's queue, which
+  // would otherwise start an auto-managed torrent again; resuming puts it back.
+  bool SetPaused(const std::string& id, bool pause);
   // The rest run with mutex held.
   void LoadRegistry(const std::filesystem::path& from);
   void LoadRecord(const TorrentRecord& record);
@@ -216,33 +219,27 @@ std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std
   return impl->Add(std::move(params), path, savePath, true, error);
 }
 
-bool TorrentEngine::Pause(const std::string& id) {
-  std::lock_guard lock(impl->mutex);
-  impl->DiscardAlerts();
-  const auto found = impl->registry.find(id);
-  if (found == impl->registry.end()) return false;
+bool TorrentEngine::Impl::SetPaused(const std::string& id, bool pause) {
+  std::lock_guard lock(mutex);
+  DiscardAlerts();
+  const auto found = registry.find(id);
+  if (found == registry.end()) return false;
   TorrentEntry& entry = found->second;
   if (!entry.handle || !entry.handle->is_valid()) return false;
-  // An auto-managed torrent would be started again by libtorrent's queue.
-  entry.handle->unset_flags(lt::torrent_flags::auto_managed);
-  entry.handle->pause();
-  entry.paused = true;
+  if (pause) {
+    entry.handle->unset_flags(lt::torrent_flags::auto_managed);
+    entry.handle->pause();
+  } else {
+    entry.handle->set_flags(lt::torrent_flags::auto_managed);
+    entry.handle->resume();
+  }
+  entry.paused = pause;
   return true;
 }
 
-bool TorrentEngine::Resume(const std::string& id) {
-  std::lock_guard lock(impl->mutex);
-  impl->DiscardAlerts();
-  const auto found = impl->registry.find(id);
-  if (found == impl->registry.end()) return false;
-  TorrentEntry& entry = found->second;
-  if (!entry.handle || !entry.handle->is_valid()) return false;
-  // Back under the queue, so active_downloads and active_limit apply again.
-  entry.handle->set_flags(lt::torrent_flags::auto_managed);
-  entry.handle->resume();
-  entry.paused = false;
-  return true;
-}
+bool TorrentEngine::Pause(const std::string& id) { return impl->SetPaused(id, true); }
+
+bool TorrentEngine::Resume(const std::string& id) { return impl->SetPaused(id, false); }
 
 bool TorrentEngine::Remove(const std::string& id, bool deleteFiles) {
   std::lock_guard lock(impl->mutex);
