@@ -243,6 +243,30 @@ TEST_F(DownloadCommands, SpeedLimiterReachesARunningDownload) {
   EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("limited.bin"))), Sha256Hex(body));
 }
 
+TEST_F(DownloadCommands, SpeedLimiterSwitchedOnDuringARunShowsInTheRate) {
+  const auto body = MakeContent(4 * 1024 * 1024 - 1);  // one connection
+  server.SetResource("/on.bin", Resource(body, 1024 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/on.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["speedBytesPerSecond"] > 300 * 1024; });
+
+  EXPECT_EQ(Send({{"type", "set_speed_limiter"},
+                  {"id", id},
+                  {"enabled", true},
+                  {"maxSpeedBytesPerSecond", 64 * 1024}})
+                .dump(),
+            R"({"ok":true})");
+  // The next full report interval after the switch shows the limited rate.
+  const auto limited = WaitUntil(
+      id, [](const nlohmann::json& t) { return t["speedBytesPerSecond"] <= 160 * 1024; },
+      std::chrono::seconds(5));
+  EXPECT_EQ(limited["status"], "Downloading");
+
+  EXPECT_EQ(Send({{"type", "set_speed_limiter"}, {"id", id}, {"enabled", false}}).dump(),
+            R"({"ok":true})");
+  WaitForStatus(id, "Completed", std::chrono::seconds(15));
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("on.bin"))), Sha256Hex(body));
+}
+
 TEST_F(DownloadCommands, ChecksumIsVerifiedAndAMismatchFailsTheDownload) {
   const auto body = MakeContent(70000);
   server.SetResource("/sum.bin", Resource(body));
