@@ -304,6 +304,24 @@ TEST_F(DownloadCommands, ADownloadInterruptedByACrashResumesAfterRestart) {
   EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("crash.bin"))), Sha256Hex(body));
 }
 
+TEST_F(DownloadCommands, ACleanStopDuringADownloadKeepsItsProgress) {
+  const auto body = MakeContent(2 * 1024 * 1024);
+  server.SetResource("/stop.bin", Resource(body, 512 * 1024));
+  const auto id = Enqueue({{"url", server.Url("/stop.bin")}});
+  WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 300000; });
+  EXPECT_EQ(service->Stop(std::chrono::seconds(5)), 0) << service->Errors();
+  EXPECT_FALSE(fs::exists(SocketPath()));
+
+  service = StartService();
+  const auto paused = Find(id);
+  EXPECT_EQ(paused["status"], "Paused");
+  EXPECT_GT(paused["downloadedBytes"], 0);
+  server.SetResource("/stop.bin", Resource(body));
+  EXPECT_EQ(Send({{"type", "resume_download"}, {"id", id}}).dump(), R"({"ok":true})");
+  WaitForStatus(id, "Completed");
+  EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("stop.bin"))), Sha256Hex(body));
+}
+
 TEST_F(DownloadCommands, AStoredQueuedDownloadStartsAtStartUp) {
   const auto body = MakeContent(3000);
   server.SetResource("/queued.bin", Resource(body));
