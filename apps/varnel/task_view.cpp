@@ -52,8 +52,11 @@ std::optional<double> PercentDone(const TaskView& task) {
 }
 
 bool HasEnded(const TaskView& task) {
-  return task.status == "Completed" || task.status == "Failed" || task.status == "Cancelled" ||
-         task.status == "Paused";
+  if (task.status == "Completed") return true;
+  // The torrent engine lists a torrent waiting in its queue as Paused, as it
+  // does right after an add; only completion ends waiting for a torrent.
+  if (task.isTorrent) return false;
+  return task.status == "Failed" || task.status == "Cancelled" || task.status == "Paused";
 }
 
 std::string Printable(const std::string& text) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "apps/varnel/task_view.h"
 #include "apps/varnel/text_width.h"
 
 namespace vn::cli {
@@ -92,6 +93,20 @@ TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   done.downloadedBytes = done.totalBytes;
   done.speedBytesPerSecond = 0;
   EXPECT_EQ(RenderProgressText(done), "dl_42 Completed 100.0% 1 GiB of 1 GiB");
+}
+
+TEST(TaskView, WaitingEndsOnEveryRestingStatusButOnlyOnCompletionForTorrents) {
+  TaskView task = Downloading();
+  EXPECT_FALSE(HasEnded(task));
+  for (const char* status : {"Completed", "Failed", "Cancelled", "Paused"}) {
+    task.status = status;
+    EXPECT_TRUE(HasEnded(task)) << status;
+  }
+  task.isTorrent = true;
+  task.status = "Paused";  // also how a queued torrent is listed
+  EXPECT_FALSE(HasEnded(task));
+  task.status = "Completed";
+  EXPECT_TRUE(HasEnded(task));
 }
 
 }  // namespace
