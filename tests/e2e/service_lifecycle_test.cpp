@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "tests/e2e/service_fixture.h"
+#include "tests/e2e/stored_downloads.h"
 
 namespace vn::test {
 namespace {
@@ -25,6 +26,16 @@ TEST_F(ServiceLifecycle, PrintsStartLineAndStopsCleanlyOnSigterm) {
 
 TEST_F(ServiceLifecycle, SecondServiceRefusesToStartAndLeavesTheFirstServing) {
   auto first = StartService();
+  // An older installation's database that a starting service would adopt into
+  // the (still empty) database of the running one, if it got that far.
+  const auto database = DataRoot() / "data" / "downloads.db";
+  const auto legacy = std::filesystem::path(std::getenv("LOCALAPPDATA")) / "Programs" / "Corbelle" /
+                      "data" / "downloads.db";
+  std::filesystem::create_directories(legacy.parent_path());
+  std::filesystem::copy_file(database, legacy);
+  StoredDownloads(legacy).AddTask("dl_7", "Paused", "/tmp", "old.bin", 0, 0);
+  const std::string databaseBefore = ReadFile(database);
+
   ServiceProcess second(VARNEL_SERVICE_BINARY);
   EXPECT_FALSE(second.Start());
   EXPECT_EQ(second.WaitForExit(std::chrono::seconds(10)), 1);
@@ -33,6 +44,7 @@ TEST_F(ServiceLifecycle, SecondServiceRefusesToStartAndLeavesTheFirstServing) {
 
   EXPECT_EQ(Ask(*first, {{"type", "list_downloads"}}),
             nlohmann::json::parse(R"({"downloads":[],"ok":true})"));
+  EXPECT_EQ(ReadFile(database), databaseBefore);
   EXPECT_EQ(first->Stop(), 0);
 }
 

@@ -77,16 +77,18 @@ void DownloadService::Run() {
 }
 
 void DownloadService::Bootstrap() {
+  // Claim the socket before touching any file: a second service must fail
+  // here, not after it has replaced, reconciled or rewritten the first one's
+  // database or torrent list.
+  pipeServer = std::make_unique<PipeServer>(kPipeName);
+  pipeServer->Bind();
+
   const auto dataRoot = platform::ResolveDataRoot();
   const auto databasePath = dataRoot / "data" / "downloads.db";
   AdoptLegacyDatabase(databasePath);
   std::filesystem::create_directories(databasePath.parent_path());
 
   store = std::make_unique<DownloadStore>(databasePath.string());
-  pipeServer = std::make_unique<PipeServer>(kPipeName);
-  // Claim the socket before touching any state: a second service must fail
-  // here, not after it has rewritten the first one's store or torrent list.
-  pipeServer->Bind();
   engine = std::make_unique<DownloadEngine>();
   TorrentEngine::Options torrentOptions;
   // Tests pin the torrent session to loopback; unset in normal use, where the
