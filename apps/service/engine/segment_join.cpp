@@ -22,7 +22,7 @@
 namespace vn {
 namespace {
 
-constexpr std::size_t kHashBufferBytes = 1048576;
+constexpr std::size_t kHashBufferBytes = 65536;
 
 // A partial file can hold more than its range (a write that failed after
 // reaching the disk, an older plan's longer file); only the range belongs to
