@@ -42,11 +42,6 @@ bool IsSafeFileName(const std::string& fileName) {
   return true;
 }
 
-void RemoveFinalFile(const DownloadTask& task) {
-  std::error_code ignored;
-  std::filesystem::remove(std::filesystem::path(task.outputPath) / task.fileName, ignored);
-}
-
 std::int64_t NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -186,8 +181,7 @@ std::string DownloadService::HandleDeleteDownload(const std::string& request) {
     store->Delete(id);
   }
   engine->Cancel(id);
-  RemoveDownloadFiles(copy, false);
-  if (deleteFile) RemoveFinalFile(copy);
+  RemoveDownloadFiles(copy, deleteFile);
   return OkAnswer(true);
 }
 

@@ -34,13 +34,6 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::exists(path, error) && !error;
 }
 
-void RemoveFolderTree(const std::filesystem::path& folder) {
-  std::error_code error;
-  if (!std::filesystem::remove(folder, error) && error) {
-    std::filesystem::remove_all(folder, error);
-  }
-}
-
 void ZeroProgress(DownloadTask& task) {
   task.downloadedBytes = 0;
   for (auto& segment : task.segments) segment.downloadedBytes = 0;
@@ -127,7 +120,7 @@ void DownloadService::Bootstrap() {
 void DownloadService::ReconcileStoredTasks() {
   for (auto& task : tasks) {
     task.speedBytesPerSecond = 0;
-    const auto finalPath = std::filesystem::path(task.outputPath) / task.fileName;
+    const auto finalPath = FinalFilePath(task);
     const auto segmentsFolder = SegmentsFolder(task);
     const bool finalExists = Exists(finalPath);
     const bool folderExists = Exists(segmentsFolder);
@@ -142,12 +135,12 @@ void DownloadService::ReconcileStoredTasks() {
           const auto size = std::filesystem::file_size(finalPath, error);
           task.downloadedBytes = error ? -1 : static_cast<std::int64_t>(size);
           task.segments.clear();
-          RemoveFolderTree(segmentsFolder);
+          RemoveDownloadFiles(task, false);
         }
         break;
       case DownloadStatus::Cancelled:
         ZeroProgress(task);
-        RemoveFolderTree(segmentsFolder);
+        RemoveDownloadFiles(task, false);
         break;
       case DownloadStatus::Starting:
       case DownloadStatus::Downloading:

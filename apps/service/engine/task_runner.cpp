@@ -265,8 +265,7 @@ void TaskRun::Finish() {
     throw std::runtime_error("Checksum verification failed");
   }
 
-  std::error_code ignored;
-  std::filesystem::remove_all(segmentsFolder, ignored);
+  RemoveDownloadFiles(task, false);
   task.segments.clear();
   task.finalizeDone = 0;
   task.finalizeTotal = 0;

@@ -69,6 +69,8 @@ struct TorrentEngine::Impl {
   // would otherwise start an auto-managed torrent again; resuming puts it back.
   bool SetPaused(const std::string& id, bool pause);
   // The rest run with mutex held.
+  // False, with error set, when there is no session to add to; drains alerts otherwise.
+  bool ReadyToAdd(std::string& error);
   void LoadRegistry(const std::filesystem::path& from);
   void LoadRecord(const TorrentRecord& record);
   void SaveRegistry();
@@ -186,11 +188,7 @@ void TorrentEngine::Start(const std::filesystem::path& folder) {
 std::string TorrentEngine::AddFromMagnet(const std::string& magnet, const std::string& savePath,
                                          std::string& error) {
   std::lock_guard lock(impl->mutex);
-  if (!impl->running || !impl->session) {
-    error = kNotRunning;
-    return {};
-  }
-  impl->DiscardAlerts();
+  if (!impl->ReadyToAdd(error)) return {};
   lt::error_code parseError;
   lt::add_torrent_params params = lt::parse_magnet_uri(magnet, parseError);
   if (parseError) {
@@ -203,11 +201,7 @@ std::string TorrentEngine::AddFromMagnet(const std::string& magnet, const std::s
 std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std::string& savePath,
                                               std::string& error) {
   std::lock_guard lock(impl->mutex);
-  if (!impl->running || !impl->session) {
-    error = kNotRunning;
-    return {};
-  }
-  impl->DiscardAlerts();
+  if (!impl->ReadyToAdd(error)) return {};
   lt::error_code readError;
   auto info = std::make_shared<lt::torrent_info>(path, readError);
   if (readError) {
@@ -217,6 +211,15 @@ std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std
   lt::add_torrent_params params;
   params.ti = std::move(info);
   return impl->Add(std::move(params), path, savePath, true, error);
+}
+
+bool TorrentEngine::Impl::ReadyToAdd(std::string& error) {
+  if (!running || !session) {
+    error = kNotRunning;
+    return false;
+  }
+  DiscardAlerts();
+  return true;
 }
 
 bool TorrentEngine::Impl::SetPaused(const std::string& id, bool pause) {
