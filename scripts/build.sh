@@ -10,6 +10,12 @@ case "$kind" in
 esac
 generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+# ccache, when present, makes rebuilds of a fresh clone or another checkout of
+# the tree cheap; paths below the root are hashed relative to it.
+if command -v ccache >/dev/null 2>&1; then
+  flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
 fi

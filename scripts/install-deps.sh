@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev
   libtorrent-rasterbar-dev libboost-dev libgtest-dev libcli11-dev
-  ninja-build iproute2 util-linux ca-certificates
+  ninja-build ccache iproute2 util-linux ca-certificates
 )
 
 missing=()
