@@ -258,20 +258,33 @@ bool HttpTestServer::Impl::Answer(int fd, const Request& request) {
       Resource& resource = found->second;
       const ResourceOptions& options = resource.options;
       const int serial = resource.served++;
-      if (!options.etag.empty()) extraHeaders += "ETag: " + options.etag + "\r\n";
+      const bool changed =
+          options.changeAfterRequests >= 0 && serial >= options.changeAfterRequests;
+      const std::string& content = changed ? options.changedBody : options.body;
+      const std::string& etag = changed ? options.changedEtag : options.etag;
+      if (!etag.empty()) extraHeaders += "ETag: " + etag + "\r\n";
       if (!options.lastModified.empty()) {
         extraHeaders += "Last-Modified: " + options.lastModified + "\r\n";
       }
       std::int64_t rangeFirst = 0;
       std::int64_t rangeLast = 0;
       const auto rangeHeader = request.headers.find("range");
-      const bool ranged = options.rangeSupport && rangeHeader != request.headers.end() &&
+      const auto ifRange = request.headers.find("if-range");
+      const bool validatorHolds =
+          ifRange == request.headers.end() || (!etag.empty() && ifRange->second == etag) ||
+          (!options.lastModified.empty() && ifRange->second == options.lastModified);
+      const bool ranged = options.rangeSupport && validatorHolds &&
+                          rangeHeader != request.headers.end() &&
                           ParseRange(rangeHeader->second, rangeFirst, rangeLast);
-      const auto size = static_cast<std::int64_t>(options.body.size());
+      const auto size = static_cast<std::int64_t>(content.size());
       if (serial < options.failFirstRequests) {
         status = options.failStatus;
       } else if (options.status != 0) {
         status = options.status;
+        if (status != 204 && status != 304) {
+          body = content;
+          count = size;
+        }
       } else if (!options.redirectTo.empty()) {
         status = 302;
         extraHeaders += "Location: " + options.redirectTo + "\r\n";
@@ -279,7 +292,7 @@ bool HttpTestServer::Impl::Answer(int fd, const Request& request) {
         status = 416;
         extraHeaders += "Content-Range: bytes */" + std::to_string(size) + "\r\n";
       } else {
-        body = options.body;
+        body = content;
         bytesPerSecond = options.bytesPerSecondPerConnection;
         if (options.dropAfterBytes >= 0 &&
             (options.dropResponses < 0 || resource.dropped < options.dropResponses)) {
@@ -288,7 +301,7 @@ bool HttpTestServer::Impl::Answer(int fd, const Request& request) {
         }
         if (ranged) {
           status = 206;
-          first = rangeFirst;
+          first = std::max<std::int64_t>(0, rangeFirst - options.contentRangeShift);
           const std::int64_t last = rangeLast < 0 ? size - 1 : std::min(rangeLast, size - 1);
           count = last - first + 1;
           extraHeaders += "Content-Range: bytes " + std::to_string(first) + "-" +

@@ -2,9 +2,11 @@
 
 // A loopback HTTP/1.1 server for tests, with switches for the faults a download
 // engine must survive. Serves resources registered by path; binds 127.0.0.1 on
-// an ephemeral port; keep-alive supported; one thread per connection. All
-// switches may be changed while the server runs. The destructor stops it and
-// joins every thread (bounded: client sockets are shut down).
+// an ephemeral port; keep-alive supported; If-Range honoured (a validator that
+// is not the current ETag or Last-Modified gets the whole resource, 200); one
+// thread per connection. All switches may be changed while the server runs.
+// The destructor stops it and joins every thread (bounded: client sockets are
+// shut down).
 
 #include <chrono>
 #include <cstdint>
@@ -22,11 +24,15 @@ struct ResourceOptions {
   std::string lastModified;        // sent when not empty
   int failFirstRequests = 0;       // answer the first N requests with failStatus
   int failStatus = 503;            // e.g. 503, 429, 404
-  int status = 0;                  // when not 0: always answer this status, empty body
+  int status = 0;                  // not 0: always this status and body (no body for 204, 304)
   std::int64_t dropAfterBytes = -1;  // >= 0: close the connection after this many body bytes of each response
   int dropResponses = -1;          // how many responses drop (-1: all of them)
   std::int64_t bytesPerSecondPerConnection = 0;  // > 0: throttle each connection
   std::string redirectTo;          // when not empty: answer 302 with this Location
+  std::int64_t contentRangeShift = 0;  // 206 answers start this many bytes before the asked one
+  int changeAfterRequests = -1;    // >= 0: from request N+1 on, serve changedBody and changedEtag
+  std::string changedBody;         // the new version (its size may differ)
+  std::string changedEtag;         // "" sends none
 };
 
 struct ServerCounters {
