@@ -101,10 +101,13 @@ class HttpConnection {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
-  // GET of target, with "Range: bytes=first-last" when range is given.
+  // GET of target, with "Range: bytes=first-last" when range is given, and
+  // then "If-Range: ifRange" when ifRange (an ETag or an HTTP date) is not
+  // empty: a server whose resource no longer matches it answers 200 with the
+  // whole new resource.
   // Exceptions thrown by callbacks propagate after the transfer is cleaned up.
   HttpResult Get(const RequestTarget& target, const std::optional<ByteRange>& range,
-                 const HttpCallbacks& callbacks);
+                 const HttpCallbacks& callbacks, const std::string& ifRange = "");
 
  private:
   struct Handle;

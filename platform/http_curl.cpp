@@ -330,7 +330,7 @@ HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<H
 HttpConnection::~HttpConnection() = default;
 
 HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<ByteRange>& range,
-                               const HttpCallbacks& callbacks) {
+                               const HttpCallbacks& callbacks, const std::string& ifRange) {
   Handle& state = *handle;
   CURL* easy = state.easy.get();
   state.callbacks = &callbacks;
@@ -355,6 +355,8 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   if (!referrer.empty()) addHeader("Referer: " + referrer);
   if (range) {
     addHeader("Range: bytes=" + std::to_string(range->first) + "-" + std::to_string(range->last));
+    const std::string validator = WithoutLineBreaks(ifRange);
+    if (!validator.empty()) addHeader("If-Range: " + validator);
   }
   const std::string userAgent =
       WithoutLineBreaks(target.userAgent.empty() ? kDefaultUserAgent : target.userAgent);

@@ -54,8 +54,10 @@ class SegmentTransferTest : public ::testing::Test {
   platform::RequestTarget target;
   std::atomic<std::int64_t> transferred{0};
   std::atomic<bool> wholeBody{false};
+  std::atomic<bool> changed{false};
   platform::HttpSession session;
-  const SegmentJob job{task, segmentsFolder, segmentMutex, control, target, transferred, wholeBody};
+  const SegmentJob job{task,   segmentsFolder, segmentMutex, control,
+                       target, transferred,    wholeBody,    changed};
 };
 
 TEST_F(SegmentTransferTest, CompleteSegmentSendsNoRequest) {

@@ -87,7 +87,11 @@ ProbeResult ProbeDownload(platform::HttpSession& session, const platform::Reques
     // A range request on an empty resource cannot be satisfied; the server
     // says so with the total 0, which is a complete answer, not a failure.
     const bool emptyResource = status == 416 && ParseContentRangeTotal(head->contentRange) == 0;
-    if (status >= 400 && !emptyResource) throw std::runtime_error(HttpStatusError(status));
+    // Only 200 and 206 carry the resource: the body of an unfollowed redirect,
+    // a 202, 203 or 204, or an unasked 304 is not the file.
+    if (status != 200 && status != 206 && !emptyResource) {
+      throw std::runtime_error(HttpStatusError(status));
+    }
 
     result = ProbeResult{};
     if (status == 206) {

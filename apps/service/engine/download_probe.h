@@ -25,8 +25,9 @@ struct ProbeResult {
 std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange);
 
 // Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
-// are retried, other 4xx fail at once. A 416 naming a total of 0 is an empty
-// resource, not a failure. stopRequested ends the attempts (and an attempt in
+// are retried; every other status but 200 and 206 fails at once with "Server
+// returned HTTP N". A 416 naming a total of 0 is an empty resource, not a
+// failure. stopRequested ends the attempts (and an attempt in
 // flight); the run then fails with the latest error. Throws std::runtime_error.
 // Called on the run thread only.
 ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/probed_resource.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/speed_limiter.h"
 
@@ -75,6 +76,12 @@ class PartFile {
   std::ofstream file;
 };
 
+// A stop asked for by the user, or the end of this run's transfer because the
+// resource changed.
+bool Stopping(const SegmentJob& job) {
+  return job.control.stopRequested.load() || job.resourceChanged.load();
+}
+
 // Also after a stop: the pause is the window in which a resume right after a
 // pause or cancel revives this run instead of starting a new one.
 void PauseBeforeRetry(const DownloadControl&) { std::this_thread::sleep_for(kRetryPause); }
@@ -98,9 +105,15 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
 
   platform::HttpCallbacks callbacks;
   callbacks.onHead = [&](const platform::HttpResponseHead& head) {
-    if (head.status >= 400)
+    // Anything but the resource itself (an unfollowed redirect, 202, 204, an
+    // unasked 304, ...) is not the file, whatever its body says.
+    if (head.status != 200 && head.status != 206)
       return fail("Server returned HTTP " + std::to_string(head.status), false);
     if (!sizeKnown) return true;
+    if (!IsProbedResource(head, job.task, range->first)) {
+      job.resourceChanged.store(true);
+      return false;
+    }
     std::size_t segmentCount = 0;
     {
       std::lock_guard lock(job.segmentMutex);
@@ -118,7 +131,7 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
     return true;
   };
   callbacks.onChunk = [&](const char* data, std::size_t size) {
-    if (job.control.stopRequested.load()) return false;
+    if (Stopping(job)) return false;
     std::size_t accepted = size;
     if (sizeKnown) {
       std::lock_guard lock(job.segmentMutex);
@@ -137,9 +150,10 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
     // A cut chunk means the range is full: the rest of the body is not wanted.
     return accepted == size;
   };
-  callbacks.shouldStop = [&] { return job.control.stopRequested.load(); };
+  callbacks.shouldStop = [&] { return Stopping(job); };
 
-  const platform::HttpResult result = connection.Get(job.target, range, callbacks);
+  const platform::HttpResult result =
+      connection.Get(job.target, range, callbacks, sizeKnown ? IfRangeValidator(job.task) : "");
   if (!failure.empty()) {
     if (fatal) throw FatalSegmentError(failure);
     throw std::runtime_error(failure);
@@ -176,7 +190,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
   // Unknown size: every attempt starts from 0, so progress means getting
   // further than any attempt before.
   std::int64_t furthest = 0;
-  while (!job.control.stopRequested.load()) {
+  while (!Stopping(job)) {
     if (!sizeKnown) {
       if (job.wholeBodyReceived.load()) break;
       ResetSegmentCount(job, index);
@@ -199,6 +213,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
       file.Close();
       const std::int64_t reached = ReadSegment(job, index).downloadedBytes;
       furthest = std::max(furthest, reached);
+      if (job.resourceChanged.load()) break;
       if (reached > baseline) {
         attemptsWithoutProgress = 1;
       } else if (++attemptsWithoutProgress >= kMaxAttemptsWithoutProgress) {
@@ -209,7 +224,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
     }
 
     const SegmentState after = ReadSegment(job, index);
-    if (isComplete(after)) break;
+    if (isComplete(after) || job.resourceChanged.load()) break;
     furthest = std::max(furthest, after.downloadedBytes);
     // The response ended early without an error.
     if (after.downloadedBytes > baseline) {
@@ -220,7 +235,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
     PauseBeforeRetry(job.control);
   }
 
-  if (!job.control.stopRequested.load() && !isComplete(ReadSegment(job, index))) {
+  if (!Stopping(job) && !isComplete(ReadSegment(job, index))) {
     throw FatalSegmentError("Segment download ended before the full range was received");
   }
 }

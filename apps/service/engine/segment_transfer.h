@@ -30,12 +30,19 @@ struct SegmentJob {
   // Size unknown: raised when the body ended cleanly, the only proof that the
   // whole resource arrived.
   std::atomic<bool>& wholeBodyReceived;
+  // Raised by the first worker that gets an answer which is not the probed
+  // resource (the file changed on the server); every worker then ends as on a
+  // stop request and the runner decides what follows.
+  std::atomic<bool>& resourceChanged;
 };
 
 // Fetches the missing bytes of segment index over connection (the calling
 // worker's own) and appends them to its partial file, retrying broken
-// attempts. Returns when the segment is complete or a stop is requested;
-// throws std::runtime_error when it gives up:
+// attempts. Every request names the probed validator in If-Range, and every
+// answer is checked against the probe before a byte of it is written. Returns
+// when the segment is complete, a stop is requested, or resourceChanged is
+// raised (by this call or another worker); throws std::runtime_error when it
+// gives up:
 //   "Failed to open segment file", "Failed to write segment file",
 //   "Segment download stalled before completion" and
 //   "Segment download ended before the full range was received" at once;

@@ -25,6 +25,16 @@ namespace vn {
 namespace {
 
 constexpr auto kMonitorInterval = std::chrono::milliseconds(500);
+// Fresh starts allowed when the resource changes under a run; the next change
+// fails it, so a server that never answers consistently cannot loop forever.
+constexpr int kRestartsOnChange = 1;
+
+// Ends a transfer whose answers were not the probed resource.
+class ResourceChangedError : public std::runtime_error {
+ public:
+  ResourceChangedError()
+      : std::runtime_error("The file changed on the server during the download") {}
+};
 
 std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
   return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
@@ -46,6 +56,9 @@ class TaskRun {
   void Report() {
     if (report) report(task);
   }
+  // Probe, plan and transfer, started over once when the resource changes
+  // under the transfer. Returns false when the run ended paused or cancelled.
+  bool ProbeAndTransfer(platform::HttpSession& session, const platform::RequestTarget& target);
   void Prepare(const ProbeResult& probe);
   void DiscardProgress();
   // Returns false when the run ended paused or cancelled.
@@ -65,6 +78,7 @@ class TaskRun {
   std::mutex segmentMutex;  // guards task.segments while workers run
   std::atomic<std::int64_t> transferredBytes{0};
   std::atomic<bool> wholeBodyReceived{false};
+  std::atomic<bool> resourceChanged{false};
 };
 
 void TaskRun::Run(DownloadControl* previousRun) {
@@ -79,10 +93,26 @@ void TaskRun::Run(DownloadControl* previousRun) {
   if (previousRun != nullptr) previousRun->WaitFinished(control.stopRequested);
 
   platform::HttpSession session;
-  const ProbeResult probe = ProbeDownload(session, target, control.stopRequested);
-  Prepare(probe);
-  if (!Transfer(session, target)) return;
+  if (!ProbeAndTransfer(session, target)) return;
   Finish();
+}
+
+bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
+                               const platform::RequestTarget& target) {
+  for (int restarts = 0;; ++restarts) {
+    Prepare(ProbeDownload(session, target, control.stopRequested));
+    try {
+      return Transfer(session, target);
+    } catch (const ResourceChangedError&) {
+      if (restarts >= kRestartsOnChange) throw;
+    }
+    // What arrived belongs to the old version: start over with a new probe and
+    // a new plan, as if this run had just begun.
+    DiscardProgress();
+    task.connectionCount = queued.connectionCount;
+    wholeBodyReceived.store(false);
+    resourceChanged.store(false);
+  }
 }
 
 void TaskRun::Prepare(const ProbeResult& probe) {
@@ -134,6 +164,7 @@ bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTa
     Report();
     return false;
   }
+  if (resourceChanged.load()) throw ResourceChangedError();
   const bool sizeKnown = task.totalBytes > 0;
   for (const DownloadSegment& segment : task.segments) {
     const bool incomplete =
@@ -150,8 +181,8 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
   int activeWorkers = 0;  // guarded by activeMutex
 
   SegmentPicker picker(task.segments, segmentMutex, rangeSupport, segmentRoom);
-  const SegmentJob job{task,   segmentsFolder,   segmentMutex,     control,
-                       target, transferredBytes, wholeBodyReceived};
+  const SegmentJob job{task,   segmentsFolder,   segmentMutex,      control,
+                       target, transferredBytes, wholeBodyReceived, resourceChanged};
   const auto workerBody = [&] {
     try {
       platform::HttpConnection connection(session);
