@@ -1,5 +1,6 @@
 #include "apps/service/engine/probed_resource.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -10,11 +11,14 @@
 namespace vn {
 namespace {
 
-// The first byte of a "bytes first-last/total" value; nullopt when the value
-// has another form.
+// The first byte of a "bytes first-last/total" value (the unit in any case);
+// nullopt when the value has another form.
 std::optional<std::int64_t> ContentRangeFirst(const std::string& contentRange) {
   constexpr std::string_view kUnit = "bytes ";
-  if (contentRange.compare(0, kUnit.size(), kUnit) != 0) return std::nullopt;
+  if (contentRange.size() < kUnit.size()) return std::nullopt;
+  for (std::size_t i = 0; i < kUnit.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(contentRange[i])) != kUnit[i]) return std::nullopt;
+  }
   const char* text = contentRange.c_str() + kUnit.size();
   char* end = nullptr;
   errno = 0;
