@@ -3,11 +3,11 @@
 // Narrow HTTP seam for the download engine (libcurl backend: http_curl.cpp).
 // One HttpSession per download run (shared DNS and TLS-session caches only);
 // one HttpConnection per worker thread, which keeps its own keep-alive
-// connection from request to request, so no connection ever changes threads.
-// HTTP/1.1 only, redirects followed (at most 10, and never to HTTP once any hop
-// was HTTPS), proxies from the environment, TLS verification on, connect bound
-// 30 s, a transfer that gets no byte for 60 s fails. "Accept-Encoding: identity" is always sent; no automatic
-// decompression.
+// connection from request to request: no connection is ever in a cache that
+// two threads use. HTTP/1.1 only, redirects followed (at most 10, and never to
+// HTTP once any hop was HTTPS), proxies from the environment, TLS verification
+// on, connect bound 30 s, a transfer that gets no byte for 60 s fails.
+// "Accept-Encoding: identity" is always sent; no automatic decompression.
 
 #include <cstddef>
 #include <cstdint>
@@ -105,6 +105,8 @@ struct HttpCallbacks {
 inline constexpr std::size_t kHttpChunkBytes = 262144;
 
 // One connection of a worker; not thread-safe, must not outlive its session.
+// When it is destroyed, its open connection is handed whole to the next
+// HttpConnection made on the session (the probe's goes on with a worker).
 class HttpConnection {
  public:
   explicit HttpConnection(HttpSession& session);

@@ -149,11 +149,12 @@ RequestTarget MakeRequestTarget(const std::string& url, const std::string& userA
 // connection made, so the first worker goes on over the probe's connection;
 // a handle is only ever used by one thread at a time.
 struct HttpSession::Shared {
+  // Declared first, destroyed last: cleaning up the handles below calls them.
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
   CurlShare share;
   std::string caFile;  // empty: the system store
   std::mutex parkingMutex;
   CurlEasy parked;  // guarded by parkingMutex; destroyed before share
-  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 
   static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
     static_cast<Shared*>(self)->locks[data].lock();
