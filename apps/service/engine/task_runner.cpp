@@ -28,6 +28,8 @@ constexpr auto kMonitorInterval = std::chrono::milliseconds(500);
 // Followed by the first failing worker's own text, so that a full disk and a
 // refusing server read differently; clients match on this start.
 constexpr const char* kSegmentFailed = "Segment download failed: ";
+// For a failure that is no standard exception and so has no text of its own.
+constexpr const char* kUnknownFailure = "Unknown download failure";
 
 std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
   return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
@@ -176,7 +178,7 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
     } catch (const std::exception& error) {
       fail(error.what());
     } catch (...) {
-      fail("Unknown download failure");
+      fail(kUnknownFailure);
     }
     {
       std::lock_guard lock(activeMutex);
@@ -296,7 +298,7 @@ void RunDownloadTask(const DownloadTask& queued, DownloadControl& control, const
   } catch (const std::exception& error) {
     if (run) run->Fail(error.what());
   } catch (...) {
-    if (run) run->Fail("Unknown download failure");
+    if (run) run->Fail(kUnknownFailure);
   }
 }
 
