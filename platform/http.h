@@ -1,13 +1,13 @@
 #pragma once
 
 // Narrow HTTP seam for the download engine (libcurl backend: http_curl.cpp).
-// One HttpSession per download run (shared DNS, TLS-session and connection
-// caches); one HttpConnection per worker thread, reused across that worker's
-// requests so keep-alive connections carry successive segments. HTTP/1.1 only,
-// redirects followed (at most 10, never HTTPS to HTTP), proxies from the
-// environment, TLS verification on, connect bound 30 s, a transfer that gets no
-// byte for 60 s fails. "Accept-Encoding: identity" is always sent; no automatic
-// decompression.
+// One HttpSession per download run (shared DNS and TLS-session caches only);
+// one HttpConnection per worker thread, which keeps its own keep-alive
+// connection from request to request: no connection is ever in a cache that
+// two threads use. HTTP/1.1 only, redirects followed (at most 10, and never to
+// HTTP once any hop was HTTPS), proxies from the environment, TLS verification
+// on, connect bound 30 s, a transfer that gets no byte for 60 s fails.
+// "Accept-Encoding: identity" is always sent; no automatic decompression.
 
 #include <cstddef>
 #include <cstdint>
@@ -52,7 +52,8 @@ struct ByteRange {
 enum class HttpOutcome {
   Completed,      // the body ended cleanly (all of it was delivered)
   Stopped,        // a callback asked to stop: not an error, rest of body abandoned
-  RequestFailed,  // no response head arrived (connect, TLS, send, receive)
+  RequestFailed,  // no response head arrived (connect, TLS, send, receive, a
+                  // redirect refused or one hop too many)
   BodyFailed,     // the head arrived but the body broke off
 };
 
@@ -63,10 +64,20 @@ struct HttpResult {
   bool headReceived = false;
 };
 
+// What a session trusts; the defaults are what every download uses.
+struct HttpSessionOptions {
+  // PEM file of the certificate authorities that HTTPS servers must chain to,
+  // in place of the system store. For tests with a CA of their own; empty (the
+  // system store) everywhere else.
+  std::string caFile;
+};
+
+// Shared by the connections of one run, from any thread (the shared caches
+// are locked); must outlive them.
 class HttpSession {
  public:
   // Throws std::runtime_error("Failed to open HTTP session").
-  HttpSession();
+  explicit HttpSession(const HttpSessionOptions& options = {});
   ~HttpSession();
   HttpSession(const HttpSession&) = delete;
   HttpSession& operator=(const HttpSession&) = delete;
@@ -94,6 +105,8 @@ struct HttpCallbacks {
 inline constexpr std::size_t kHttpChunkBytes = 262144;
 
 // One connection of a worker; not thread-safe, must not outlive its session.
+// When it is destroyed, its open connection is handed whole to the next
+// HttpConnection made on the session (the probe's goes on with a worker).
 class HttpConnection {
  public:
   explicit HttpConnection(HttpSession& session);

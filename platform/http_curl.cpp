@@ -5,6 +5,11 @@
 // to the caller. Stopping is done by making a callback refuse: curl then ends
 // the transfer with CURLE_WRITE_ERROR or CURLE_ABORTED_BY_CALLBACK, which is
 // reported as Stopped because we know we asked for it.
+//
+// Redirects are followed by curl. Before each hop's request is sent (curl's
+// pre-request callback, which sees the hop's own URL), the hop's scheme is
+// checked: once any hop of the chain was HTTPS, a plain HTTP hop is refused
+// before a byte of the request leaves, whatever hop first went secure.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -25,6 +30,7 @@ namespace {
 
 constexpr const char* kDefaultUserAgent = "VarnelV2/0.1";
 constexpr long kMaxRedirects = 10;
+constexpr const char* kDowngradeRefused = "Redirect from HTTPS to HTTP refused";
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kLowSpeedBytes = 1;
 constexpr long kLowSpeedSeconds = 60;
@@ -136,9 +142,19 @@ RequestTarget MakeRequestTarget(const std::string& url, const std::string& userA
   return target;
 }
 
+// Only the DNS and TLS-session caches are shared between a run's threads. A
+// connection stays with the easy handle that opened it: curl does not support
+// a connection cache shared across threads. An easy handle whose connection
+// ended its work (the probe's) is parked here whole and taken by the next
+// connection made, so the first worker goes on over the probe's connection;
+// a handle is only ever used by one thread at a time.
 struct HttpSession::Shared {
-  CurlShare share;
+  // Declared first, destroyed last: cleaning up the handles below calls them.
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+  CurlShare share;
+  std::string caFile;  // empty: the system store
+  std::mutex parkingMutex;
+  CurlEasy parked;  // guarded by parkingMutex; destroyed before share
 
   static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
     static_cast<Shared*>(self)->locks[data].lock();
@@ -148,9 +164,11 @@ struct HttpSession::Shared {
   }
 };
 
-HttpSession::HttpSession() : sharedState(std::make_unique<Shared>()) {
+HttpSession::HttpSession(const HttpSessionOptions& options)
+    : sharedState(std::make_unique<Shared>()) {
   EnsureCurlInitialized();
   Shared& state = *sharedState;
+  state.caFile = options.caFile;
   state.share.reset(curl_share_init());
   if (!state.share) throw std::runtime_error("Failed to open HTTP session");
   CURLSH* share = state.share.get();
@@ -159,14 +177,14 @@ HttpSession::HttpSession() : sharedState(std::make_unique<Shared>()) {
       curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Shared::Unlock) == CURLSHE_OK &&
       curl_share_setopt(share, CURLSHOPT_USERDATA, &state) == CURLSHE_OK &&
       curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) == CURLSHE_OK &&
-      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK &&
-      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) == CURLSHE_OK;
+      curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
   if (!ok) throw std::runtime_error("Failed to open HTTP session");
 }
 
 HttpSession::~HttpSession() = default;
 
 struct HttpConnection::Handle {
+  HttpSession::Shared* session = nullptr;
   CurlEasy easy;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
@@ -178,6 +196,8 @@ struct HttpConnection::Handle {
   bool finalHeadComplete = false;  // a head that curl will not follow has ended
   bool headDelivered = false;
   bool stoppedByCaller = false;
+  bool secureHopSeen = false;     // a hop of this request's chain was HTTPS
+  bool downgradeRefused = false;  // an HTTP hop came after an HTTPS one
   std::exception_ptr failure;
 
   bool DeliverHead();
@@ -187,6 +207,7 @@ struct HttpConnection::Handle {
   static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* self);
   static std::size_t OnWrite(char* data, std::size_t, std::size_t size, void* self);
   static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+  static int OnRequestReady(void* self, char*, char*, int, int);
 };
 
 bool HttpConnection::Handle::DeliverHead() {
@@ -296,9 +317,30 @@ int HttpConnection::Handle::OnProgress(void* self, curl_off_t, curl_off_t, curl_
   }
 }
 
+int HttpConnection::Handle::OnRequestReady(void* self, char*, char*, int, int) {
+  auto& handle = *static_cast<Handle*>(self);
+  char* url = nullptr;
+  curl_easy_getinfo(handle.easy.get(), CURLINFO_EFFECTIVE_URL, &url);
+  const std::string hopUrl = url != nullptr ? url : "";
+  const bool secure = EqualsIgnoringCase(hopUrl.substr(0, 6), "https:");
+  if (secure) {
+    handle.secureHopSeen = true;
+  } else if (handle.secureHopSeen) {
+    handle.downgradeRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  return CURL_PREREQFUNC_OK;
+}
+
 HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<Handle>()) {
   EnsureCurlInitialized();
-  handle->easy.reset(curl_easy_init());
+  handle->session = &session.shared();
+  {
+    std::lock_guard lock(handle->session->parkingMutex);
+    handle->easy = std::move(handle->session->parked);
+  }
+  // A parked handle keeps its connection; every option below is set afresh.
+  if (!handle->easy) handle->easy.reset(curl_easy_init());
   if (!handle->easy) throw std::runtime_error("Failed to open HTTP session");
   CURL* easy = handle->easy.get();
   // Options that stay the same for every request of this connection; setopt
@@ -310,11 +352,16 @@ HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<H
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Handle::OnRequestReady);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, handle.get());
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  const std::string& caFile = session.shared().caFile;
+  if (!caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str());
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kHttpChunkBytes));
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, handle->errorBuffer);
@@ -327,7 +374,12 @@ HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<H
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, handle.get());
 }
 
-HttpConnection::~HttpConnection() = default;
+HttpConnection::~HttpConnection() {
+  // The buffer dies with this object; the next owner sets its own.
+  curl_easy_setopt(handle->easy.get(), CURLOPT_ERRORBUFFER, nullptr);
+  std::lock_guard lock(handle->session->parkingMutex);
+  if (!handle->session->parked) handle->session->parked = std::move(handle->easy);
+}
 
 HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<ByteRange>& range,
                                const HttpCallbacks& callbacks, const std::string& ifRange) {
@@ -340,6 +392,8 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   state.finalHeadComplete = false;
   state.headDelivered = false;
   state.stoppedByCaller = false;
+  state.secureHopSeen = false;
+  state.downgradeRefused = false;
   state.failure = nullptr;
   state.errorBuffer[0] = '\0';
 
@@ -362,7 +416,6 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
       WithoutLineBreaks(target.userAgent.empty() ? kDefaultUserAgent : target.userAgent);
 
   curl_easy_setopt(easy, CURLOPT_URL, target.url.c_str());
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, target.secure ? "https" : "http,https");
   curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
   const CURLcode code = curl_easy_perform(easy);
@@ -394,6 +447,11 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   result.outcome = result.headReceived ? HttpOutcome::BodyFailed : HttpOutcome::RequestFailed;
   result.errorCode = static_cast<int>(code);
   result.error = state.errorBuffer[0] != '\0' ? state.errorBuffer : curl_easy_strerror(code);
+  if (state.downgradeRefused) {
+    result.outcome = HttpOutcome::RequestFailed;
+    result.errorCode = static_cast<int>(CURLE_UNSUPPORTED_PROTOCOL);
+    result.error = kDowngradeRefused;
+  }
   return result;
 }
 

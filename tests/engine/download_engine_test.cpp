@@ -191,7 +191,7 @@ TEST_F(DownloadEngineTest, TruncatedBodyOfUnknownSizeNeverCompletes) {
   const DownloadTask task = Task();
   const DownloadTask end = RunToEnd(task);
   EXPECT_EQ(end.status, DownloadStatus::Failed);
-  EXPECT_EQ(end.failureReason, "Segment download failed");
+  EXPECT_EQ(end.failureReason, "Segment download failed: Failed while reading segment data");
   EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
 }
 
@@ -351,7 +351,7 @@ TEST_F(DownloadEngineTest, SegmentThatNeverProgressesFailsTheRunKeepingFiles) {
   const DownloadTask task = Task();
   const DownloadTask end = RunToEnd(task);
   EXPECT_EQ(end.status, DownloadStatus::Failed);
-  EXPECT_EQ(end.failureReason, "Segment download failed");
+  EXPECT_EQ(end.failureReason, "Segment download failed: Failed while reading segment data");
   EXPECT_EQ(end.segments.size(), 1u);
   EXPECT_TRUE(std::filesystem::exists(SegmentsFolder(task)));
 }
@@ -375,6 +375,50 @@ TEST_F(DownloadEngineTest, SpeedLimitHoldsTheRate) {
   // file take a second per limit's worth.
   EXPECT_GE(elapsed, milliseconds(2800));
   EXPECT_LE(elapsed, milliseconds(3800));
+}
+
+// Toggled as fast as the engine takes it, between off, a zero limit and small
+// limits, while the transfer runs; no switch may crash the run or lose bytes.
+TEST_F(DownloadEngineTest, SpeedLimitToggledWhileTransferringKeepsTheBytesRight) {
+  const std::string body = test::MakeContent(8 * kMiB, 3);
+  server.SetResource("/file.bin", {.body = body, .bytesPerSecondPerConnection = kMiB});
+  const DownloadTask task = Task();
+  engine.Queue(task);
+  ASSERT_TRUE(WaitForProgress(1));
+  const std::pair<bool, std::int64_t> settings[] = {
+      {true, 64 * 1024}, {true, 0}, {false, 0}, {true, 1}, {true, 200 * 1024}, {true, -5}};
+  int toggles = 0;
+  for (; toggles < 3000 && engine.IsRunning(task.id); ++toggles) {
+    const auto& [enabled, limit] = settings[toggles % std::size(settings)];
+    engine.SetSpeedLimit(task.id, enabled, limit);
+  }
+  engine.SetSpeedLimit(task.id, false, 0);
+  const auto end = log->WaitForEnd();
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Completed) << end->failureReason;
+  EXPECT_EQ(end->actualChecksum, test::Sha256Hex(body));
+  EXPECT_GE(toggles, 300);
+}
+
+// Forty segments over eight workers: every worker carries its segments over
+// its own keep-alive connection, so the server sees one connection per worker
+// and one for the probe, however the segments fall.
+TEST_F(DownloadEngineTest, EachWorkerKeepsItsOwnConnectionAcrossSegments) {
+  constexpr std::int64_t kSize = 20 * kMiB;
+  constexpr std::int64_t kPiece = kSize / 40;
+  const std::string body = test::MakeContent(kSize, 5);
+  server.SetResource("/file.bin", {.body = body, .etag = "\"v1\""});
+  DownloadTask task = Task("file.bin", 8);
+  task.totalBytes = kSize;
+  task.etag = "\"v1\"";
+  for (std::int64_t start = 0; start < kSize; start += kPiece) {
+    task.segments.push_back({start, start + kPiece - 1, 0});
+  }
+  const DownloadTask end = RunToEnd(task);
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(end.actualChecksum, test::Sha256Hex(body));
+  EXPECT_GE(server.Counters().requests, 41);
+  EXPECT_LE(server.Counters().connectionsAccepted, 8 + 1);
 }
 
 TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
@@ -434,7 +478,7 @@ TEST_F(DownloadEngineTest, FailedSegmentWriteFailsTheRunAndKeepsWhatReachedTheDi
   }
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->status, DownloadStatus::Failed);
-  EXPECT_EQ(failed->failureReason, "Segment download failed");
+  EXPECT_EQ(failed->failureReason, "Segment download failed: Failed to write segment file");
   EXPECT_EQ(failed->downloadedBytes, 0);     // nothing counted that did not fully reach the disk
   EXPECT_EQ(server.Counters().requests, 2);  // the probe and one attempt, no retry
   ASSERT_EQ(failed->segments.size(), 1u);

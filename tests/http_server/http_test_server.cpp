@@ -3,10 +3,13 @@
 // registered resources until the peer closes, a fault switch drops it, or the
 // server stops. Connection records keep their fd open until the thread is
 // joined, so the destructor can shut down any of them without racing a close.
+// A TLS server does its handshake on the connection's thread, then speaks the
+// same HTTP over the TLS stream.
 #include "tests/http_server/http_test_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,6 +68,30 @@ const char* Reason(int status) {
   }
 }
 
+struct SslContextDeleter {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslDeleter {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+
+// One accepted connection's byte stream: the socket itself, or TLS over it.
+struct Channel {
+  int fd = -1;
+  SSL* ssl = nullptr;
+
+  ssize_t Receive(char* data, std::size_t size) {
+    if (ssl == nullptr) return recv(fd, data, size, 0);
+    return SSL_read(ssl, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)));
+  }
+  ssize_t Send(const char* data, std::size_t size) {
+    if (ssl == nullptr) return send(fd, data, size, MSG_NOSIGNAL);
+    const int sent = SSL_write(ssl, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)));
+    if (sent <= 0) errno = EPIPE;  // never retried as EINTR
+    return sent;
+  }
+};
+
 struct Request {
   std::string method;
   std::string path;                            // target without the query
@@ -113,6 +140,7 @@ struct HttpTestServer::Impl {
 
   int listenFd = -1;
   std::uint16_t port = 0;
+  std::unique_ptr<SSL_CTX, SslContextDeleter> tls;  // null: plain HTTP
   std::atomic<bool> stopping{false};
   std::thread acceptThread;
 
@@ -127,10 +155,11 @@ struct HttpTestServer::Impl {
   void AcceptLoop();
   void ReapFinished();
   void Serve(Connection* connection);
-  bool ReadRequest(int fd, std::string& buffer, Request& request);
-  bool Answer(int fd, const Request& request);
-  bool SendAll(int fd, const char* data, std::size_t size);
-  bool SendBody(int fd, const std::string& body, std::int64_t first, std::int64_t count,
+  void Listen();
+  bool ReadRequest(Channel& channel, std::string& buffer, Request& request);
+  bool Answer(Channel& channel, const Request& request);
+  bool SendAll(Channel& channel, const char* data, std::size_t size);
+  bool SendBody(Channel& channel, const std::string& body, std::int64_t first, std::int64_t count,
                 bool chunked, std::int64_t dropAfter, std::int64_t bytesPerSecond);
   void CountBodyBytes(std::int64_t bytes) {
     std::lock_guard lock(mutex);
@@ -179,10 +208,17 @@ void HttpTestServer::Impl::ReapFinished() {
 
 void HttpTestServer::Impl::Serve(Connection* connection) {
   const int fd = connection->fd;
+  Channel channel{fd, nullptr};
+  std::unique_ptr<SSL, SslDeleter> ssl;
+  if (tls) {
+    ssl.reset(SSL_new(tls.get()));
+    channel.ssl = ssl.get();
+  }
+  const bool ready = !tls || (ssl && SSL_set_fd(ssl.get(), fd) == 1 && SSL_accept(ssl.get()) == 1);
   std::string buffer;
   Request request;
-  while (!stopping.load() && ReadRequest(fd, buffer, request)) {
-    if (!Answer(fd, request) || !request.keepAlive) break;
+  while (ready && !stopping.load() && ReadRequest(channel, buffer, request)) {
+    if (!Answer(channel, request) || !request.keepAlive) break;
   }
   shutdown(fd, SHUT_RDWR);
   std::lock_guard lock(mutex);
@@ -190,12 +226,13 @@ void HttpTestServer::Impl::Serve(Connection* connection) {
   connection->finished = true;
 }
 
-bool HttpTestServer::Impl::ReadRequest(int fd, std::string& buffer, Request& request) {
+bool HttpTestServer::Impl::ReadRequest(Channel& channel, std::string& buffer,
+                                       Request& request) {
   std::size_t end;
   while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
     if (buffer.size() > kMaxRequestHeadBytes) return false;
     char chunk[4096];
-    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    const ssize_t got = channel.Receive(chunk, sizeof chunk);
     if (got <= 0) return false;
     buffer.append(chunk, static_cast<std::size_t>(got));
   }
@@ -239,7 +276,7 @@ bool HttpTestServer::Impl::ReadRequest(int fd, std::string& buffer, Request& req
   return true;
 }
 
-bool HttpTestServer::Impl::Answer(int fd, const Request& request) {
+bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
   // Decide the whole response under the lock, then send without it.
   int status = 200;
   std::string extraHeaders;
@@ -321,14 +358,14 @@ bool HttpTestServer::Impl::Answer(int fd, const Request& request) {
                   : "Content-Length: " + std::to_string(count) + "\r\n";
   if (!request.keepAlive) head += "Connection: close\r\n";
   head += "\r\n";
-  if (!SendAll(fd, head.data(), head.size())) return false;
+  if (!SendAll(channel, head.data(), head.size())) return false;
   if (request.method == "HEAD") return true;
-  return SendBody(fd, body, first, count, chunked, dropAfter, bytesPerSecond);
+  return SendBody(channel, body, first, count, chunked, dropAfter, bytesPerSecond);
 }
 
-bool HttpTestServer::Impl::SendAll(int fd, const char* data, std::size_t size) {
+bool HttpTestServer::Impl::SendAll(Channel& channel, const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
+    const ssize_t sent = channel.Send(data, size);
     if (sent < 0 && errno == EINTR) continue;
     if (sent <= 0) return false;
     data += sent;
@@ -338,7 +375,7 @@ bool HttpTestServer::Impl::SendAll(int fd, const char* data, std::size_t size) {
 }
 
 // Returns false when the connection must close (peer gone, or a drop).
-bool HttpTestServer::Impl::SendBody(int fd, const std::string& body, std::int64_t first,
+bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, std::int64_t first,
                                     std::int64_t count, bool chunked, std::int64_t dropAfter,
                                     std::int64_t bytesPerSecond) {
   const std::int64_t toSend = dropAfter >= 0 ? std::min(count, dropAfter) : count;
@@ -361,36 +398,48 @@ bool HttpTestServer::Impl::SendBody(int fd, const std::string& body, std::int64_
     if (chunked) {
       char sizeLine[32];
       std::snprintf(sizeLine, sizeof sizeLine, "%llx\r\n", static_cast<unsigned long long>(size));
-      if (!SendAll(fd, sizeLine, std::strlen(sizeLine))) return false;
+      if (!SendAll(channel, sizeLine, std::strlen(sizeLine))) return false;
     }
-    if (!SendAll(fd, data, static_cast<std::size_t>(size))) return false;
-    if (chunked && !SendAll(fd, "\r\n", 2)) return false;
+    if (!SendAll(channel, data, static_cast<std::size_t>(size))) return false;
+    if (chunked && !SendAll(channel, "\r\n", 2)) return false;
     sent += size;
     CountBodyBytes(size);
   }
   if (toSend < count) return false;
-  if (chunked && !SendAll(fd, "0\r\n\r\n", 5)) return false;
+  if (chunked && !SendAll(channel, "0\r\n\r\n", 5)) return false;
   return true;
 }
 
-HttpTestServer::HttpTestServer() : impl(std::make_unique<Impl>()) {
-  impl->listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (impl->listenFd < 0) throw std::runtime_error("Test server: socket failed");
+HttpTestServer::HttpTestServer() : impl(std::make_unique<Impl>()) { impl->Listen(); }
+
+HttpTestServer::HttpTestServer(const TlsIdentity& tls) : impl(std::make_unique<Impl>()) {
+  impl->tls.reset(SSL_CTX_new(TLS_server_method()));
+  if (!impl->tls ||
+      SSL_CTX_use_certificate_chain_file(impl->tls.get(), tls.certificateFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(impl->tls.get(), tls.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    throw std::runtime_error("Test server: cannot load the TLS identity");
+  }
+  impl->Listen();
+}
+
+void HttpTestServer::Impl::Listen() {
+  listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd < 0) throw std::runtime_error("Test server: socket failed");
   const int yes = 1;
-  setsockopt(impl->listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(impl->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(impl->listenFd, 128) != 0 ||
-      getsockname(impl->listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    close(impl->listenFd);
+  if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listenFd, 128) != 0 ||
+      getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    close(listenFd);
     throw std::runtime_error("Test server: cannot listen on 127.0.0.1");
   }
-  impl->port = ntohs(address.sin_port);
-  impl->acceptThread = std::thread([this] { impl->AcceptLoop(); });
+  port = ntohs(address.sin_port);
+  acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
 HttpTestServer::~HttpTestServer() {
@@ -426,7 +475,8 @@ void HttpTestServer::SetValidators(const std::string& path, const std::string& e
 std::uint16_t HttpTestServer::port() const { return impl->port; }
 
 std::string HttpTestServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(impl->port) + path;
+  return (impl->tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(impl->port) +
+         path;
 }
 
 ServerCounters HttpTestServer::Counters() const {

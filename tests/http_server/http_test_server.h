@@ -6,7 +6,8 @@
 // is not the current ETag or Last-Modified gets the whole resource, 200); one
 // thread per connection. All switches may be changed while the server runs.
 // The destructor stops it and joins every thread (bounded: client sockets are
-// shut down).
+// shut down). Given a TLS identity it speaks HTTPS instead, with the same
+// switches.
 
 #include <chrono>
 #include <cstdint>
@@ -43,9 +44,17 @@ struct ServerCounters {
   std::int64_t bodyBytesSent = 0;   // response body bytes written
 };
 
+// PEM files the server presents (see test_certificates.h).
+struct TlsIdentity {
+  std::string certificateFile;
+  std::string keyFile;
+};
+
 class HttpTestServer {
  public:
   HttpTestServer();
+  // Throws std::runtime_error when the identity cannot be loaded.
+  explicit HttpTestServer(const TlsIdentity& tls);
   ~HttpTestServer();
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
@@ -57,7 +66,7 @@ class HttpTestServer {
                      const std::string& lastModified);
 
   std::uint16_t port() const;
-  // "http://127.0.0.1:<port><path>"
+  // "http://127.0.0.1:<port><path>", https for a TLS server
   std::string Url(const std::string& path) const;
 
   ServerCounters Counters() const;

@@ -14,6 +14,7 @@
 
 #include "platform/http.h"
 #include "tests/http_server/http_test_server.h"
+#include "tests/http_server/test_certificates.h"
 #include "tests/support/test_environment.h"
 
 namespace vn::test {
@@ -454,6 +455,58 @@ TEST_F(HttpGet, EndlessRedirectsFailTheRequest) {
   EXPECT_EQ(result.outcome, HttpOutcome::RequestFailed);
   EXPECT_EQ(result.errorCode, 47);  // CURLE_TOO_MANY_REDIRECTS
   EXPECT_EQ(recorder.headCalls, 0);
+}
+
+// Redirect chains across a plain and a TLS loopback server. The TLS server's
+// CA is made for this test and trusted by this session only.
+TEST(HttpRedirects, NeverBackToHttpOnceAHopWasHttpsAndAtMostTenHops) {
+  TempFolder folder;
+  const auto certificates = test::WriteTestCertificates(folder.path());
+  HttpTestServer plain;
+  HttpTestServer secure(certificates.server);
+  HttpSession session(platform::HttpSessionOptions{certificates.caFile.string()});
+  HttpConnection connection(session);
+
+  ResourceOptions body;
+  body.body = "final body";
+  plain.SetResource("/final", body);
+  secure.SetResource("/final", body);
+  const auto redirect = [](HttpTestServer& server, const std::string& path,
+                           const std::string& location) {
+    ResourceOptions hop;
+    hop.redirectTo = location;
+    server.SetResource(path, hop);
+  };
+  redirect(secure, "/to-plain", plain.Url("/final"));
+  redirect(plain, "/via-secure", secure.Url("/to-plain"));
+  redirect(plain, "/up", secure.Url("/final"));
+  // /chain0 -> /chain1 -> ... -> /chain10 -> /final: eleven hops from 0, ten from 1.
+  for (int i = 0; i <= 10; ++i) {
+    redirect(secure, "/chain" + std::to_string(i),
+             i < 10 ? "/chain" + std::to_string(i + 1) : "/final");
+  }
+
+  const struct {
+    std::string url;
+    HttpOutcome outcome;
+    int errorCode;
+  } cases[] = {
+      {plain.Url("/via-secure"), HttpOutcome::RequestFailed, 1},  // CURLE_UNSUPPORTED_PROTOCOL
+      {secure.Url("/to-plain"), HttpOutcome::RequestFailed, 1},
+      {plain.Url("/up"), HttpOutcome::Completed, 0},
+      {secure.Url("/chain1"), HttpOutcome::Completed, 0},
+      {secure.Url("/chain0"), HttpOutcome::RequestFailed, 47},  // CURLE_TOO_MANY_REDIRECTS
+  };
+  for (const auto& c : cases) {
+    Recorder recorder;
+    const auto result =
+        connection.Get(MakeRequestTarget(c.url, "", ""), std::nullopt, recorder.Callbacks());
+    EXPECT_EQ(result.outcome, c.outcome) << c.url << ": " << result.error;
+    EXPECT_EQ(result.errorCode, c.errorCode) << c.url;
+    EXPECT_EQ(recorder.body, c.outcome == HttpOutcome::Completed ? "final body" : "") << c.url;
+  }
+  // No request ever reached the plain server after a secure hop.
+  EXPECT_EQ(plain.LastRequestHeader("/final", "Host"), "");
 }
 
 TEST_F(HttpGet, OverlongValidatorReadsAsEmpty) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -23,33 +24,28 @@ namespace vn {
 namespace {
 
 constexpr std::size_t kHashBufferBytes = 65536;
+// Each partial file is joined whole, never cut to its range: a partial file
+// longer than its range (a write that failed after reaching the disk, an older
+// plan's longer file) then makes the joined file too long, and the size check
+// that follows refuses it instead of hiding the inconsistency.
+constexpr std::int64_t kWholeFile = std::numeric_limits<std::int64_t>::max();
 
-// A partial file can hold more than its range (a write that failed after
-// reaching the disk, an older plan's longer file); only the range belongs to
-// the output.
-struct JoinPiece {
-  std::filesystem::path path;
-  std::int64_t length = 0;
-};
-
-std::vector<JoinPiece> PiecesInOffsetOrder(const DownloadTask& task,
+std::vector<std::filesystem::path> PiecesInOffsetOrder(const DownloadTask& task,
                                            const std::filesystem::path& segmentsFolder) {
   std::vector<std::size_t> order(task.segments.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return task.segments[a].start < task.segments[b].start;
   });
-  std::vector<JoinPiece> pieces;
-  for (const std::size_t index : order) {
-    pieces.push_back({PartFilePath(segmentsFolder, index), SegmentLength(task.segments[index])});
-  }
+  std::vector<std::filesystem::path> pieces;
+  for (const std::size_t index : order) pieces.push_back(PartFilePath(segmentsFolder, index));
   return pieces;
 }
 
 // Hashes the pieces on a thread of its own. `hashedBytes` grows as it goes.
 class PieceHasher {
  public:
-  explicit PieceHasher(const std::vector<JoinPiece>& pieces)
+  explicit PieceHasher(const std::vector<std::filesystem::path>& pieces)
       : thread([this, &pieces] { Run(pieces); }) {}
   ~PieceHasher() {
     if (thread.joinable()) thread.join();
@@ -71,22 +67,19 @@ class PieceHasher {
   std::atomic<std::int64_t> hashedBytes{0};
 
  private:
-  void Run(const std::vector<JoinPiece>& pieces) {
+  void Run(const std::vector<std::filesystem::path>& pieces) {
     try {
       platform::Sha256 hash;
       const auto buffer = std::make_unique<char[]>(kHashBufferBytes);
-      for (const JoinPiece& piece : pieces) {
-        std::ifstream part(piece.path, std::ios::binary);
+      for (const std::filesystem::path& piece : pieces) {
+        std::ifstream part(piece, std::ios::binary);
         if (!part.is_open()) continue;  // the copy skips it too
-        std::int64_t left = piece.length;
-        while (left > 0) {
-          part.read(buffer.get(), static_cast<std::streamsize>(std::min<std::int64_t>(
-                                      left, static_cast<std::int64_t>(kHashBufferBytes))));
+        while (true) {
+          part.read(buffer.get(), static_cast<std::streamsize>(kHashBufferBytes));
           const std::streamsize got = part.gcount();
           if (part.bad()) throw std::runtime_error("Failed while hashing file");
           if (got < 1) break;
           hash.Update(buffer.get(), static_cast<std::size_t>(got));
-          left -= got;
           hashedBytes += got;
         }
       }
@@ -115,7 +108,7 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
                           const std::filesystem::path& finalPath, FinishingReporter& reporter) {
   auto output = platform::OutputFile::Create(finalPath);
   if (!output) throw std::runtime_error("Failed to create final output file");
-  const std::vector<JoinPiece> pieces = PiecesInOffsetOrder(task, segmentsFolder);
+  const std::vector<std::filesystem::path> pieces = PiecesInOffsetOrder(task, segmentsFolder);
 
   PieceHasher hasher(pieces);
   std::int64_t hashedReported = 0;
@@ -124,9 +117,9 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
     reporter.Add(hashed - hashedReported);
     hashedReported = hashed;
   };
-  for (const JoinPiece& piece : pieces) {
+  for (const std::filesystem::path& piece : pieces) {
     const std::int64_t appended =
-        output->AppendFileRange(piece.path, piece.length, [&](std::int64_t bytes) {
+        output->AppendFileRange(piece, kWholeFile, [&](std::int64_t bytes) {
           reporter.Add(bytes);
           reportHashed();
         });

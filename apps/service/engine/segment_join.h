@@ -10,8 +10,8 @@
 
 namespace vn {
 
-// Writes the partial files of task's segments, in offset order and each up to
-// its range's length, into finalPath (created or truncated) and returns the
+// Writes the partial files of task's segments, in offset order and each one
+// whole (whatever its range says), into finalPath (created or truncated) and returns the
 // SHA-256 digest (64 lower-case hex digits) of the bytes joined: the copy
 // runs inside the kernel while a second thread hashes the same ranges in the
 // same order, so the joined file is never read again. Every byte counts twice

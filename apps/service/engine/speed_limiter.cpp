@@ -13,12 +13,16 @@ constexpr auto kWindow = std::chrono::seconds(1);
 // Sleeps are cut into slices so that a stop or a new limit is seen quickly.
 constexpr auto kSleepSlice = std::chrono::milliseconds(50);
 
-bool LimitActive(const DownloadControl& control) {
-  return control.speedLimitEnabled.load() && control.speedLimit.load() > 0;
+// The limit in force, 0 when none. Another thread may switch the limit off
+// at any moment, so each decision reads it once and uses only that value.
+std::int64_t CurrentLimit(const DownloadControl& control) {
+  if (!control.speedLimitEnabled.load()) return 0;
+  return std::max<std::int64_t>(0, control.speedLimit.load());
 }
 
 // Moves the window forward over every whole second that has passed, paying
-// the budget of each passed window out of the bytes counted. limiterMutex held.
+// the budget of each passed window out of the bytes counted. limit > 0;
+// limiterMutex held.
 void AdvanceWindow(DownloadControl& control, Clock::time_point now, std::int64_t limit) {
   const auto passed = now - control.windowStart;
   if (passed < kWindow) return;
@@ -34,13 +38,15 @@ void AdvanceWindow(DownloadControl& control, Clock::time_point now, std::int64_t
 }  // namespace
 
 void ThrottleTransfer(DownloadControl& control, std::int64_t bytes) {
-  if (!LimitActive(control)) return;
+  const std::int64_t firstLimit = CurrentLimit(control);
+  if (firstLimit == 0) return;
   std::unique_lock lock(control.limiterMutex);
-  AdvanceWindow(control, Clock::now(), control.speedLimit.load());
+  AdvanceWindow(control, Clock::now(), firstLimit);
   control.windowBytes += bytes;
   while (true) {
-    if (control.stopRequested.load() || !LimitActive(control)) return;
-    const std::int64_t limit = control.speedLimit.load();
+    if (control.stopRequested.load()) return;
+    const std::int64_t limit = CurrentLimit(control);
+    if (limit == 0) return;
     AdvanceWindow(control, Clock::now(), limit);
     if (control.windowBytes <= limit) return;
     const auto windowEnd = control.windowStart + kWindow;

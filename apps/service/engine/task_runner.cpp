@@ -7,8 +7,7 @@
 #include <numeric>
 #include <optional>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "apps/service/engine/checksum.h"
@@ -19,6 +18,7 @@
 #include "apps/service/engine/segment_join.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/segment_transfer.h"
+#include "apps/service/engine/worker_threads.h"
 #include "platform/http.h"
 
 namespace vn {
@@ -35,6 +35,11 @@ class ResourceChangedError : public std::runtime_error {
   ResourceChangedError()
       : std::runtime_error("The file changed on the server during the download") {}
 };
+// Followed by the first failing worker's own text, so that a full disk and a
+// refusing server read differently; clients match on this start.
+constexpr const char* kSegmentFailed = "Segment download failed: ";
+// For a failure that is no standard exception and so has no text of its own.
+constexpr const char* kUnknownFailure = "Unknown download failure";
 
 std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
   return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
@@ -176,14 +181,24 @@ bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTa
 
 void TaskRun::RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target) {
   std::atomic<bool> failed{false};
+  std::mutex failureMutex;
+  std::string firstFailure;  // guarded by failureMutex
   std::mutex activeMutex;
   std::condition_variable workerEnded;
-  int activeWorkers = 0;  // guarded by activeMutex
+  // Counts down as workers end, and for every worker that never started.
+  std::size_t activeWorkers = workerCount;  // guarded by activeMutex
 
+  const auto fail = [&](const std::string& text) {
+    {
+      std::lock_guard lock(failureMutex);
+      if (!failed.exchange(true)) firstFailure = text;
+    }
+    control.stopRequested.store(true);  // the other workers stop too
+  };
   SegmentPicker picker(task.segments, segmentMutex, rangeSupport, segmentRoom);
   const SegmentJob job{task,   segmentsFolder,   segmentMutex,      control,
                        target, transferredBytes, wholeBodyReceived, resourceChanged};
-  const auto workerBody = [&] {
+  const std::function<void()> workerBody = [&] {
     try {
       platform::HttpConnection connection(session);
       while (!control.stopRequested.load()) {
@@ -191,10 +206,10 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
         if (!index) break;
         TransferSegment(job, connection, *index);
       }
+    } catch (const std::exception& error) {
+      fail(error.what());
     } catch (...) {
-      // The worker's own text is not kept: the run reports one text for all.
-      failed.store(true);
-      control.stopRequested.store(true);
+      fail(kUnknownFailure);
     }
     {
       std::lock_guard lock(activeMutex);
@@ -203,27 +218,12 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
     workerEnded.notify_all();
   };
 
-  std::vector<std::thread> workers;
-  workers.reserve(workerCount);
-  for (std::size_t i = 0; i < workerCount; ++i) {
-    {
-      std::lock_guard lock(activeMutex);
-      ++activeWorkers;
-    }
-    try {
-      workers.emplace_back(workerBody);
-    } catch (const std::system_error&) {
-      // Fewer workers only make the download slower; splitting spreads the
-      // work over those that started.
-      std::lock_guard lock(activeMutex);
-      --activeWorkers;
-      break;
-    }
+  WorkerThreads workers(workerCount, workerBody);
+  if (workers.started() == 0) throw std::runtime_error("Failed to start segment workers");
+  {
+    std::lock_guard lock(activeMutex);
+    activeWorkers -= workerCount - workers.started();
   }
-  const auto joinAll = [&] {
-    for (std::thread& worker : workers) worker.join();
-  };
-  if (workers.empty()) throw std::runtime_error("Failed to start segment workers");
 
   try {
     auto previousTime = std::chrono::steady_clock::now();
@@ -252,13 +252,16 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
     // A report that throws fails the run, but never with workers left behind.
     failed.store(true);
     control.stopRequested.store(true);
-    joinAll();
+    workers.JoinAll();
     throw;
   }
-  joinAll();
+  workers.JoinAll();
   task.downloadedBytes = transferredBytes.load();
   task.speedBytesPerSecond = 0;
-  if (failed.load()) throw std::runtime_error("Segment download failed");
+  if (failed.load()) {
+    std::lock_guard lock(failureMutex);
+    throw std::runtime_error(kSegmentFailed + firstFailure);
+  }
 }
 
 void TaskRun::Finish() {
@@ -326,7 +329,7 @@ void RunDownloadTask(const DownloadTask& queued, DownloadControl& control, const
   } catch (const std::exception& error) {
     if (run) run->Fail(error.what());
   } catch (...) {
-    if (run) run->Fail("Unknown download failure");
+    if (run) run->Fail(kUnknownFailure);
   }
 }
 
