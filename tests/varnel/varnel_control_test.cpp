@@ -111,6 +111,18 @@ TEST_F(VarnelControl, CtrlCStopsWaitingButTheDownloadGoesOn) {
   EXPECT_TRUE(status == "Queued" || status == "Starting" || status == "Downloading") << status;
 }
 
+TEST_F(VarnelControl, SigtermStopsWaitingAndIsNamed) {
+  ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
+  ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
+  const std::string id = FirstLine(waiting.Output());
+  waiting.Terminate();
+  const auto result = waiting.Finish(std::chrono::seconds(20));
+
+  EXPECT_EQ(result.exitCode, 143);
+  EXPECT_EQ(result.errors, "varnel: stopped waiting on SIGTERM; download " + id +
+                               " goes on in the service (see `varnel list`)\n");
+}
+
 TEST_F(VarnelControl, WaitingEndsWithExitThreeWhenTheServiceGoesAway) {
   ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
   ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
@@ -122,6 +134,13 @@ TEST_F(VarnelControl, WaitingEndsWithExitThreeWhenTheServiceGoesAway) {
   // Depending on when the poll meets the stopping service: "is not running", or
   // "gave no answer" for a connection closed mid-request.
   EXPECT_NE(result.errors.find("the download service "), std::string::npos) << result.errors;
+  // Never the advice to start the service as if it had never run: the wait was
+  // cut short, and the id lets the user find the download again.
+  const std::string id = FirstLine(result.output);
+  EXPECT_EQ(result.errors.rfind("varnel: waiting for download " + id + " was interrupted: ", 0),
+            0u)
+      << result.errors;
+  EXPECT_NE(result.errors.find("`varnel list`"), std::string::npos) << result.errors;
 }
 
 TEST_F(VarnelControl, WatchShowsTheListUntilCtrlC) {
