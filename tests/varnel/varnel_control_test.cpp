@@ -95,32 +95,29 @@ TEST_F(VarnelControl, UnknownIdsAreRefusedWithTheServicesTextAndExitFour) {
             "torrent engine is not running)\n");
 }
 
+// SIGTERM ends the waiting as Ctrl-C does, and is named: the user did not type it.
 TEST_F(VarnelControl, CtrlCStopsWaitingButTheDownloadGoesOn) {
-  ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
-  // The id line, then the first progress line, which begins with the id too.
-  ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
-  const std::string id = FirstLine(waiting.Output());
-  waiting.Interrupt();
-  const auto result = waiting.Finish(std::chrono::seconds(20));
+  struct Case {
+    bool terminate;
+    int exitCode;
+    const char* said;
+  };
+  for (const Case& c : {Case{false, 130, "stopped waiting"},
+                        Case{true, 143, "stopped waiting on SIGTERM"}}) {
+    ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
+    // The id line, then the first progress line, which begins with the id too.
+    ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
+    const std::string id = FirstLine(waiting.Output());
+    c.terminate ? waiting.Terminate() : waiting.Interrupt();
+    const auto result = waiting.Finish(std::chrono::seconds(20));
 
-  EXPECT_EQ(result.exitCode, 130);
-  EXPECT_EQ(result.errors, "varnel: stopped waiting; download " + id +
-                               " goes on in the service (see `varnel list`)\n");
-  EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
-  const std::string status = StatusOf(id);
-  EXPECT_TRUE(status == "Queued" || status == "Starting" || status == "Downloading") << status;
-}
-
-TEST_F(VarnelControl, SigtermStopsWaitingAndIsNamed) {
-  ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
-  ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
-  const std::string id = FirstLine(waiting.Output());
-  waiting.Terminate();
-  const auto result = waiting.Finish(std::chrono::seconds(20));
-
-  EXPECT_EQ(result.exitCode, 143);
-  EXPECT_EQ(result.errors, "varnel: stopped waiting on SIGTERM; download " + id +
-                               " goes on in the service (see `varnel list`)\n");
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.errors, "varnel: " + std::string(c.said) + "; download " + id +
+                                 " goes on in the service (see `varnel list`)\n");
+    EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
+    const std::string status = StatusOf(id);
+    EXPECT_TRUE(status == "Queued" || status == "Starting" || status == "Downloading") << status;
+  }
 }
 
 TEST_F(VarnelControl, WaitingEndsWithExitThreeWhenTheServiceGoesAway) {
