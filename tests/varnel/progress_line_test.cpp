@@ -106,7 +106,7 @@ TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   EXPECT_EQ(RenderProgressText(done), "dl_42 Completed 100.0% 1 GiB of 1 GiB");
 }
 
-TEST(TaskView, WaitingEndsOnEveryRestingStatusButOnlyOnCompletionForTorrents) {
+TEST(TaskView, WaitingEndsOnEveryRestingStatusForTorrentsToo) {
   TaskView task = Downloading();
   EXPECT_FALSE(HasEnded(task));
   for (const char* status : {"Completed", "Failed", "Cancelled", "Paused"}) {
