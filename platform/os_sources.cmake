@@ -1,2 +1,4 @@
 # Sockets, folders and files.
 target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp)
+# Locks between processes that share a file.
+target_sources(vn_platform PRIVATE file_lock_linux.cpp)

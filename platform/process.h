@@ -31,6 +31,10 @@ void InstallStopSignalHandlers();
 // True once SIGTERM or SIGINT has arrived after InstallStopSignalHandlers.
 bool StopSignalReceived();
 
+// Which of the two arrived last, so a program can say what stopped it.
+enum class StopSignal { kNone, kInterrupt /* SIGINT */, kTerminate /* SIGTERM */ };
+StopSignal ReceivedStopSignal();
+
 // Ends the process at once with code, after flushing standard output and error,
 // without running static destructors: detached threads may still be running.
 [[noreturn]] void ExitProcessNow(int code);

@@ -19,7 +19,7 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
-void OnStopSignal(int) { stopSignal = 1; }
+void OnStopSignal(int number) { stopSignal = number; }
 
 }  // namespace
 
@@ -110,6 +110,17 @@ void InstallStopSignalHandlers() {
 }
 
 bool StopSignalReceived() { return stopSignal != 0; }
+
+StopSignal ReceivedStopSignal() {
+  switch (stopSignal) {
+    case 0:
+      return StopSignal::kNone;
+    case SIGTERM:
+      return StopSignal::kTerminate;
+    default:
+      return StopSignal::kInterrupt;
+  }
+}
 
 void ExitProcessNow(int code) {
   std::fflush(stdout);

@@ -7,10 +7,16 @@
 #include <system_error>
 
 #include "apps/native-host/json_text.h"
+#include "platform/file_lock.h"
 #include "platform/locations.h"
 
 namespace vn {
 namespace {
+
+constexpr const char* kLockSuffix = ".lock";
+// Each holder only reads, changes and renames one small file; a holder that
+// takes longer is stuck, and the ping is then recorded without the lock.
+constexpr std::chrono::milliseconds kLockTimeout{2000};
 
 nlohmann::json ReadRegistry(const std::filesystem::path& file) {
   std::ifstream stream(file, std::ios::binary);
@@ -61,6 +67,11 @@ void RecordBrowserHandshake(const std::string& browser, const std::string& exten
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
     const auto file = folder / kHandshakeFileName;
+    auto lockFile = file;
+    lockFile += kLockSuffix;
+    // Hosts run one per browser connection: without the lock, two pings at once
+    // both read the old file and the later rename drops the earlier browser.
+    const auto lock = platform::FileLock::Acquire(lockFile, kLockTimeout);
 
     auto registry = ReadRegistry(file);
     const auto now = std::chrono::system_clock::now().time_since_epoch();

@@ -3,8 +3,10 @@
 // The registry of browsers that have pinged this host: "browser-handshakes.json"
 // in the handshake folder, one member per browser name, each
 // {"browser", "extensionId", "lastSeenUtcEpoch"}. Several host processes may
-// write it at once without locking; the last writer wins, but a reader never
-// sees a half-written file.
+// record at once: each read-modify-write holds an exclusive lock on
+// "browser-handshakes.json.lock" beside it (waiting at most 2 s), so no ping is
+// lost, and the file is replaced by a rename, so a reader never sees a
+// half-written file.
 
 #include <string>
 

@@ -50,6 +50,14 @@ std::int64_t ParseByteCount(std::string_view original) {
   const std::string_view text = Trim(original);
   if (text.empty()) throw std::invalid_argument("a byte count is missing" + std::string(kExamples));
   if (text.front() == '-') {
+    // "-0" is zero, not a negative count; what follows the sign decides.
+    std::int64_t magnitude = 0;
+    try {
+      magnitude = ParseByteCount(text.substr(1));
+    } catch (const std::invalid_argument&) {
+      Malformed(text);
+    }
+    if (magnitude == 0) return 0;
     throw std::invalid_argument(Quoted(text) + " is negative; sizes and rates cannot be");
   }
 

@@ -15,6 +15,7 @@ enum ExitCode : int {
   kExitServiceUnavailable = 3,  // no service, no answer, or an answer that is not one
   kExitRefused = 4,             // the service answered {"ok":false}
   kExitInterrupted = 130,       // Ctrl-C while waiting; the download goes on
+  kExitTerminated = 143,        // SIGTERM while waiting; the download goes on
 };
 
 // Bad arguments, found before anything was sent.

@@ -23,7 +23,8 @@ constexpr const char* kFooter =
     "  2    usage error\n"
     "  3    the download service is unavailable\n"
     "  4    the service refused the command\n"
-    "  130  Ctrl-C while waiting (--wait); the download goes on in the service\n";
+    "  130  Ctrl-C while waiting (--wait); the download goes on in the service\n"
+    "  143  SIGTERM while waiting (--wait); the download goes on in the service\n";
 
 constexpr int kMaxConnections = 32;
 

@@ -28,6 +28,23 @@ std::string EndText(const TaskView& task) {
   return "download " + id + " was paused (resume it with `varnel resume " + id + "`)";
 }
 
+// The end of a wait that the service's going away cut short: the download
+// itself may go on, or be found again, once a service runs again.
+ServiceUnavailable WaitInterrupted(const std::string& id, const ServiceUnavailable& cause) {
+  return ServiceUnavailable("waiting for download " + Printable(id) + " was interrupted: " +
+                            cause.what() + "; after a restart of the service, look it up with " +
+                            "`varnel list`");
+}
+
+// What a stop signal ends the waiting with; SIGTERM is named, since it did not
+// come from the user's Ctrl-C.
+int StoppedWaiting(Console& console, const std::string& id) {
+  const bool terminated = platform::ReceivedStopSignal() == platform::StopSignal::kTerminate;
+  console.Error(std::string(terminated ? "stopped waiting on SIGTERM" : "stopped waiting") +
+                "; download " + Printable(id) + " goes on in the service (see `varnel list`)");
+  return terminated ? kExitTerminated : kExitInterrupted;
+}
+
 std::chrono::milliseconds NextPoll(std::chrono::steady_clock::duration answerTime) {
   const auto scaled = std::chrono::duration_cast<std::chrono::milliseconds>(4 * answerTime);
   return std::clamp(scaled, kEndCheckInterval, kPollInterval);
@@ -53,7 +70,12 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
   std::optional<std::chrono::steady_clock::time_point> lastRedraw;
   while (!platform::StopSignalReceived()) {
     const auto asked = std::chrono::steady_clock::now();
-    const auto answer = client.Call({{"type", "list_downloads"}}, refused);
+    nlohmann::json answer;
+    try {
+      answer = client.Call({{"type", "list_downloads"}}, refused);
+    } catch (const ServiceUnavailable& cause) {
+      throw WaitInterrupted(id, cause);
+    }
     const auto answerTime = std::chrono::steady_clock::now() - asked;
     const auto task = FindTask(ReadTaskList(answer), id);
     if (!task) {
@@ -84,9 +106,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
     }
     if (!SleepUnlessStopped(NextPoll(answerTime))) break;
   }
-  console.Error("stopped waiting; download " + Printable(id) +
-                " goes on in the service (see `varnel list`)");
-  return kExitInterrupted;
+  return StoppedWaiting(console, id);
 }
 
 }  // namespace vn::cli

@@ -18,10 +18,12 @@ inline constexpr std::chrono::milliseconds kPollInterval{500};
 // one on every status change.
 inline constexpr std::chrono::seconds kPlainProgressInterval{5};
 
-// Waits for the download id. Returns kExitSuccess when it completed and
-// kExitInterrupted on Ctrl-C (after saying that the download goes on). Throws
-// DownloadFailed with the reason when it ended Failed, Cancelled or Paused or
-// left the list, and what ServiceClient throws when the service goes away.
+// Waits for the download id. Returns kExitSuccess when it completed, and
+// kExitInterrupted on Ctrl-C or kExitTerminated on SIGTERM (after saying that
+// the download goes on, naming SIGTERM). Throws DownloadFailed with the reason
+// when it ended Failed, Cancelled or Paused or left the list, and
+// ServiceUnavailable saying that the wait for the id was interrupted when the
+// service goes away.
 // The caller installs the stop-signal handlers first.
 int WaitForDownload(const ServiceClient& client, Console& console, const std::string& id);
 

@@ -35,6 +35,10 @@ std::string Join(const std::vector<std::string>& parts, std::string_view separat
 }
 
 std::string BytesPart(const TaskView& task, std::string_view between) {
+  // While joining and hashing, the bytes of that phase, as the percentage shows.
+  if (task.status == "Verifying" && task.finalizeTotal > 0) {
+    return FormatBytes(task.finalizeDone) + std::string(between) + FormatBytes(task.finalizeTotal);
+  }
   if (task.totalBytes <= 0) return FormatBytes(task.downloadedBytes);
   return FormatBytes(task.downloadedBytes) + std::string(between) + FormatBytes(task.totalBytes);
 }

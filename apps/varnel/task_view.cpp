@@ -4,6 +4,30 @@
 #include <stdexcept>
 
 namespace vn::cli {
+namespace {
+
+// The byte length of the UTF-8 character at text[at] when it is one of the
+// invisible format characters that reorder or hide text on a terminal, else 0:
+// the bidirectional embeddings, overrides, isolates and marks (a name
+// "\u202Egpj.exe" shows as "exe.jpg"), the zero-width characters and joiners,
+// the line and paragraph separators, and the byte order mark.
+std::size_t InvisibleFormatLength(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t offset) {
+    return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
+  };
+  if (byte(0) == 0xd8 && byte(1) == 0x9c) return 2;  // U+061C arabic letter mark
+  if (byte(0) == 0xe1 && byte(1) == 0xa0 && byte(2) == 0x8e) return 3;  // U+180E
+  if (byte(0) == 0xef && byte(1) == 0xbb && byte(2) == 0xbf) return 3;  // U+FEFF
+  if (byte(0) != 0xe2) return 0;
+  const unsigned code = 0x2000 + ((byte(1) & 0x3fu) << 6) + (byte(2) & 0x3fu);
+  if ((byte(1) & 0xc0) != 0x80 || (byte(2) & 0xc0) != 0x80 || byte(1) > 0x81) return 0;
+  const bool invisible = (code >= 0x200b && code <= 0x200f) ||
+                         (code >= 0x2028 && code <= 0x202e) ||
+                         (code >= 0x2060 && code <= 0x2064) || (code >= 0x2066 && code <= 0x206f);
+  return invisible ? 3 : 0;
+}
+
+}  // namespace
 
 TaskView ReadTaskView(const nlohmann::json& task) {
   TaskView view;
@@ -52,11 +76,10 @@ std::optional<double> PercentDone(const TaskView& task) {
 }
 
 bool HasEnded(const TaskView& task) {
-  if (task.status == "Completed") return true;
-  // The torrent engine lists a torrent waiting in its queue as Paused, as it
-  // does right after an add; only completion ends waiting for a torrent.
-  if (task.isTorrent) return false;
-  return task.status == "Failed" || task.status == "Cancelled" || task.status == "Paused";
+  // Torrents too: the service lists one Paused only when a client paused (or
+  // cancelled) it; libtorrent's own queue shows as Queued.
+  return task.status == "Completed" || task.status == "Failed" || task.status == "Cancelled" ||
+         task.status == "Paused";
 }
 
 std::string Printable(const std::string& text) {
@@ -64,7 +87,10 @@ std::string Printable(const std::string& text) {
   result.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7f) {
+    if (const std::size_t length = InvisibleFormatLength(text, i)) {
+      result.push_back('?');
+      i += length - 1;
+    } else if (byte < 0x20 || byte == 0x7f) {
       result.push_back('?');
     } else if (byte == 0xc2 && i + 1 < text.size() &&
                static_cast<unsigned char>(text[i + 1]) >= 0x80 &&

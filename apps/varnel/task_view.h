@@ -42,11 +42,15 @@ std::optional<TaskView> FindTask(const std::vector<TaskView>& tasks, const std::
 std::optional<double> PercentDone(const TaskView& task);
 
 // A download that rests until a command moves it: Completed, Failed, Cancelled
-// or Paused. Waiting for a download ends here.
+// or Paused, for HTTP downloads and torrents alike. Waiting for a download ends
+// here.
 bool HasEnded(const TaskView& task);
 
-// The text with every control character (C0, DEL and C1) replaced by '?', so names
-// chosen by remote servers cannot move the cursor or end a line.
+// The text with every control character (C0, DEL and C1) and every invisible
+// format character (bidirectional controls, zero-width characters, line and
+// paragraph separators, byte order mark) replaced by '?', so names chosen by
+// remote servers cannot move the cursor, end a line, or show a name other than
+// the real one.
 std::string Printable(const std::string& text);
 
 }  // namespace vn::cli

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "tests/native-host/host_process.h"
@@ -64,8 +66,11 @@ TEST_F(Ping, RegistryIsIndentedSortedWithoutTrailingNewlineAndNoTemporaryLeft) {
   EXPECT_EQ(registry.at("chrome").at("extensionId"), "");
   EXPECT_NE(text.back(), '\n');
 
+  // Beside the registry only its lock file, which stays so every host locks the same file.
   std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename() != "browser-handshakes.json.lock") ++entries;
+  }
   EXPECT_EQ(entries, 1u);
 }
 
@@ -128,6 +133,27 @@ TEST_F(Ping, UnwritableRegistryStillGetsTheReply) {
   EXPECT_EQ(Ask(R"({"type":"ping","browser":"chrome"})"),
             R"({"app":"Corbelle","browser":"chrome","host":"com.varnel.v2","ok":true})");
   EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
+// Browsers start a host per connection: hosts that record at once must each
+// leave their browser in the registry.
+TEST_F(Ping, ConcurrentHostsLoseNoBrowser) {
+  constexpr int kHosts = 20;
+  std::vector<std::unique_ptr<HostProcess>> hosts;
+  for (int i = 0; i < kHosts; ++i) {
+    hosts.push_back(std::make_unique<HostProcess>(HostBinary(), workingFolder.path()));
+  }
+  // Every ping is sent before any reply is read, so the hosts record together.
+  for (int i = 0; i < kHosts; ++i) {
+    ASSERT_TRUE(hosts[i]->Send(R"({"type":"ping","browser":"b)" + std::to_string(i) + R"("})"));
+  }
+  for (auto& host : hosts) {
+    EXPECT_TRUE(host->Receive());
+    host->CloseInput();
+    EXPECT_EQ(host->WaitForExit(), 0);
+  }
+  const auto registry = Registry();
+  EXPECT_EQ(registry.size(), static_cast<std::size_t>(kHosts)) << registry.dump();
 }
 
 TEST_F(Ping, TypeIsCaseSensitive) {

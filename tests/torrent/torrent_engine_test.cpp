@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <set>
 
@@ -143,25 +144,62 @@ TEST_F(TorrentEngineTest, AddWritesTheRegistryEntry) {
                                          "\"\n  }\n]");
 }
 
-TEST_F(TorrentEngineTest, PauseAndResumeLeaveTheFileUntilStop) {
+TEST_F(TorrentEngineTest, PauseAndResumeWriteTheFileAtOnce) {
   auto engine = StartedEngine();
   const std::string id = AddMagnet(*engine, UnreachableMagnet());
-  const std::string afterAdd = test::ReadFile(Index());
+  const auto pausedInFile = [&] {
+    const auto records = ReadTorrentRegistry(Torrents());
+    EXPECT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.at(0).id, id);
+    return records.at(0).paused;
+  };
+  EXPECT_FALSE(pausedInFile());
 
+  // No stop in between: what a kill -9 would leave behind.
   ASSERT_TRUE(engine->Pause(id));
-  EXPECT_EQ(test::ReadFile(Index()), afterAdd);
+  EXPECT_TRUE(pausedInFile());
   EXPECT_EQ(FindTorrent(*engine, id)->status, DownloadStatus::Paused);
   ASSERT_TRUE(engine->Resume(id));
-  EXPECT_EQ(test::ReadFile(Index()), afterAdd);
+  EXPECT_FALSE(pausedInFile());
   ASSERT_TRUE(
       WaitUntil([&] { return FindTorrent(*engine, id)->status != DownloadStatus::Paused; }));
 
   ASSERT_TRUE(engine->Pause(id));
   engine.reset();
-  const auto records = ReadTorrentRegistry(Torrents());
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].id, id);
-  EXPECT_TRUE(records[0].paused);
+  EXPECT_TRUE(pausedInFile());
+}
+
+// Only a client's pause is Paused: torrents beyond libtorrent's active limit,
+// and torrents it has not started yet, are Queued.
+TEST_F(TorrentEngineTest, TorrentsHeldByLibtorrentsQueueAreQueuedNeverPaused) {
+  auto engine = StartedEngine();
+  std::set<std::string> statuses;
+  for (char digit : std::string("123456789abc")) {
+    AddMagnet(*engine, UnreachableMagnet(digit));
+    for (const auto& task : engine->Snapshot()) statuses.insert(StatusText(task.status));
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    std::map<DownloadStatus, int> counts;
+    for (const auto& task : engine->Snapshot()) {
+      statuses.insert(StatusText(task.status));
+      ++counts[task.status];
+    }
+    // active_downloads is 10: the other two wait in the queue.
+    return counts[DownloadStatus::Starting] == 10 && counts[DownloadStatus::Queued] == 2;
+  })) << [&] {
+    std::string listed;
+    for (const auto& task : engine->Snapshot()) listed += StatusText(task.status) + " ";
+    return listed;
+  }();
+  EXPECT_EQ(statuses.count("Paused"), 0u);
+  for (const auto& task : engine->Snapshot()) EXPECT_EQ(task.speedBytesPerSecond, 0);
+}
+
+TEST_F(TorrentEngineTest, AFolderIsNotATorrentFile) {
+  auto engine = StartedEngine();
+  std::string error;
+  EXPECT_EQ(engine->AddFromTorrentFile(root.path().string(), SavePath(), error), "");
+  EXPECT_EQ(error, "Could not read .torrent file: not a regular file");
 }
 
 TEST_F(TorrentEngineTest, UnknownIdsChangeNothing) {
@@ -308,6 +346,49 @@ TEST_F(TorrentRegistryLoadTest, RepeatedIdKeepsTheLaterElementOnly) {
   EXPECT_EQ(tasks[0].url, UnreachableMagnet('b'));
   // The earlier torrent left the session: adding it again is not a duplicate.
   AddMagnet(*engine, UnreachableMagnet('a'));
+}
+
+// A registry that cannot be read in full is set aside, never overwritten, and
+// what could be read of it is kept.
+TEST_F(TorrentRegistryLoadTest, UnreadableFileIsSetAsideAndNeverOverwritten) {
+  const std::string good = Element(R"("id":"tor_1_0",)", 'a');
+  const std::string truncated = "[" + good + ", {\"id\": \"tor_2";
+  const std::string wrongType = "[" + good + R"(, {"id":"tor_2_0","savePath":"/x","source":")" +
+                                UnreachableMagnet('b') + R"(","paused":"yes"}])";
+  for (const std::string& text : {truncated, wrongType}) {
+    std::filesystem::remove_all(Torrents());
+    WriteIndex(text);
+    // A name already taken from an earlier start is left alone too.
+    const auto now = std::chrono::system_clock::now();
+    const auto earlier = SetAsideBrokenRegistry(Torrents(), now);
+    ASSERT_FALSE(earlier.empty());
+    WriteIndex(text);
+
+    testing::internal::CaptureStderr();
+    auto engine = StartedEngine();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(FindTorrent(*engine, "tor_1_0")) << text;
+    EXPECT_EQ(engine->Snapshot().size(), 1u);
+    AddMagnet(*engine, UnreachableMagnet('c'));
+    engine.reset();
+
+    std::vector<std::filesystem::path> aside;
+    for (const auto& item : std::filesystem::directory_iterator(Torrents())) {
+      if (item.path().filename().string().rfind("index.json.broken-", 0) == 0) {
+        aside.push_back(item.path());
+      }
+    }
+    ASSERT_EQ(aside.size(), 2u) << text;
+    for (const auto& path : aside) {
+      EXPECT_EQ(test::ReadFile(path), text);
+      EXPECT_TRUE(std::regex_match(path.filename().string(),
+                                   std::regex(R"(index\.json\.broken-\d{8}T\d{6}Z(-\d+)?)")))
+          << path;
+    }
+    EXPECT_NE(said.find("could not be read"), std::string::npos) << said;
+    EXPECT_NE(said.find("index.json.broken-"), std::string::npos) << said;
+    EXPECT_EQ(ReadTorrentRegistry(Torrents()).size(), 2u);
+  }
 }
 
 }  // namespace

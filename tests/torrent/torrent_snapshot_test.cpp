@@ -44,11 +44,30 @@ TEST(TorrentStatus, ClientPauseWinsOverEveryState) {
             DownloadStatus::Paused);
 }
 
-TEST(TorrentStatus, LibtorrentPauseComesBeforeState) {
-  EXPECT_EQ(StatusOfTorrent(false, StatusIn(lt::torrent_status::seeding, true)),
-            DownloadStatus::Paused);
-  EXPECT_EQ(StatusOfTorrent(false, StatusIn(lt::torrent_status::checking_files, true)),
-            DownloadStatus::Paused);
+// libtorrent's own pause is its queue, never the user's: Queued, or Completed
+// once the files are complete.
+TEST(TorrentStatus, LibtorrentPauseIsQueuedUnlessTheFilesAreComplete) {
+  struct Case {
+    lt::torrent_status::state_t state;
+    bool finished;
+    DownloadStatus expected;
+  };
+  for (const Case& c : {Case{lt::torrent_status::seeding, false, DownloadStatus::Completed},
+                        Case{lt::torrent_status::finished, false, DownloadStatus::Completed},
+                        Case{lt::torrent_status::checking_files, true, DownloadStatus::Completed},
+                        Case{lt::torrent_status::checking_files, false, DownloadStatus::Queued},
+                        Case{lt::torrent_status::downloading_metadata, false,
+                             DownloadStatus::Queued},
+                        Case{lt::torrent_status::downloading, false, DownloadStatus::Queued}}) {
+    lt::torrent_status status = StatusIn(c.state, true);
+    status.is_finished = c.finished;
+    EXPECT_EQ(StatusOfTorrent(false, status), c.expected) << static_cast<int>(c.state);
+    status.flags = {};
+    if (c.expected == DownloadStatus::Completed) {
+      EXPECT_EQ(StatusOfTorrent(false, status), DownloadStatus::Completed);
+    }
+    EXPECT_EQ(StatusOfTorrent(true, status), DownloadStatus::Paused);
+  }
 }
 
 TEST(TorrentSnapshot, EntryWithoutHandleIsListedAsStartingTorrent) {

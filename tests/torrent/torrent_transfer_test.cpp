@@ -130,5 +130,53 @@ TEST_F(TorrentTransferTest, PausedTorrentStaysPausedAcrossRestartUntilResumed) {
   EXPECT_EQ(test::ReadFile(SaveFolder() / "held.bin"), content);
 }
 
+// The progress of a paused torrent comes back with it after a restart, from its
+// resume data and without checking the files; without usable resume data it is
+// added as before and shows none until resumed.
+TEST_F(TorrentTransferTest, PausedProgressComesBackFromResumeDataAfterARestart) {
+  const std::string content = test::MakeContent(256 * 1024, 12);
+  test::LoopbackSeeder seeder(SeedFolder(), "kept.bin", content);
+  const std::string id = AddMagnet(seeder.Magnet());
+  ASSERT_TRUE(WaitForCompleted(id));
+  EXPECT_EQ(FindTorrent(*engine, id)->speedBytesPerSecond, 0);
+  ASSERT_TRUE(engine->Pause(id));
+  engine.reset();
+
+  std::vector<std::filesystem::path> resumeFiles;
+  for (const auto& item : std::filesystem::directory_iterator(root.path() / "torrents")) {
+    if (item.path().extension() == ".resume") resumeFiles.push_back(item.path());
+  }
+  ASSERT_EQ(resumeFiles.size(), 1u);
+  const std::string resumeData = test::ReadFile(resumeFiles[0]);
+
+  for (const bool usable : {true, false}) {
+    test::WriteFile(resumeFiles[0], usable ? resumeData : resumeData.substr(0, 20));
+    engine = test::MakeLoopbackEngine();
+    engine->Start(root.path() / "torrents");
+    const auto task = FindTorrent(*engine, id);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->status, DownloadStatus::Paused);
+    EXPECT_EQ(task->fileName, "kept.bin");
+    // A paused torrent is never checked: only resume data can bring its progress.
+    if (usable) {
+      EXPECT_TRUE(WaitUntil([&] {
+        const auto now = FindTorrent(*engine, id);
+        return now->status == DownloadStatus::Paused &&
+               now->downloadedBytes == static_cast<std::int64_t>(content.size());
+      }));
+    }
+    engine.reset();
+  }
+  ASSERT_TRUE(std::filesystem::exists(resumeFiles[0]));
+
+  engine = test::MakeLoopbackEngine();
+  engine->Start(root.path() / "torrents");
+  ASSERT_TRUE(engine->Resume(id));
+  ASSERT_TRUE(WaitForCompleted(id));
+  EXPECT_EQ(test::ReadFile(SaveFolder() / "kept.bin"), content);
+  EXPECT_TRUE(engine->Remove(id, false));
+  EXPECT_FALSE(std::filesystem::exists(resumeFiles[0]));
+}
+
 }  // namespace
 }  // namespace vn

@@ -76,6 +76,16 @@ TEST(ByteUnits, RatesTakeAPerSecondSuffixAndMustBePositive) {
   EXPECT_THROW(ParseRate("0K/s"), std::invalid_argument);
   EXPECT_THROW(ParseRate("/s"), std::invalid_argument);
   EXPECT_THROW(ParseRate("-2M/s"), std::invalid_argument);
+  // Minus zero is zero, not a negative rate.
+  for (const std::string zero : {"-0", "-0K"}) {
+    try {
+      ParseRate(zero);
+      ADD_FAILURE() << zero;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_EQ(error.what(), "'" + zero + "' is not a rate; it must be above 0");
+    }
+  }
+  EXPECT_EQ(ParseByteCount("-0"), 0);
   EXPECT_THROW(ParseRate("fast"), std::invalid_argument);
 }
 

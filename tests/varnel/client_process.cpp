@@ -53,6 +53,7 @@ ClientProcess::ClientProcess(const std::vector<std::string>& arguments,
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
@@ -115,6 +116,10 @@ bool ClientProcess::WaitForOutput(const std::string& text, std::chrono::millisec
 
 void ClientProcess::Interrupt() {
   if (child > 0) kill(child, SIGINT);
+}
+
+void ClientProcess::Terminate() {
+  if (child > 0) kill(child, SIGTERM);
 }
 
 ClientResult ClientProcess::Finish(std::chrono::milliseconds timeout) {

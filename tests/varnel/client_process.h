@@ -35,6 +35,8 @@ class ClientProcess {
 
   // SIGINT, as Ctrl-C in a terminal sends.
   void Interrupt();
+  // SIGTERM, as a service manager or `kill` sends.
+  void Terminate();
 
   // Reads both streams to their end and reaps the child.
   ClientResult Finish(std::chrono::milliseconds timeout);

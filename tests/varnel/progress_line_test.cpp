@@ -77,6 +77,17 @@ TEST(ProgressLine, VerifyingShowsTheFinishingPhaseAndItsStatus) {
   EXPECT_EQ(line.find("conn"), std::string::npos) << line;
 }
 
+TEST(ProgressLine, PlainTextShowsTheFinishingPhasesBytes) {
+  auto task = Downloading();
+  task.status = "Verifying";
+  task.speedBytesPerSecond = 0;
+  task.finalizeTotal = 2 * task.totalBytes;
+  task.finalizeDone = task.totalBytes / 2;
+  EXPECT_EQ(RenderProgressText(task), "dl_42 Verifying 25.0% 512 MiB of 2 GiB");
+  task.finalizeTotal = 0;  // before the phase knows its size: the download's bytes
+  EXPECT_EQ(RenderProgressText(task), "dl_42 Verifying 25.0% 256 MiB of 1 GiB");
+}
+
 TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   EXPECT_EQ(RenderProgressText(Downloading()),
             "dl_42 Downloading 25.0% 256 MiB of 1 GiB, 8 MiB/s, ETA 1m36s, 8 connections");
@@ -95,18 +106,23 @@ TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   EXPECT_EQ(RenderProgressText(done), "dl_42 Completed 100.0% 1 GiB of 1 GiB");
 }
 
-TEST(TaskView, WaitingEndsOnEveryRestingStatusButOnlyOnCompletionForTorrents) {
+TEST(TaskView, WaitingEndsOnEveryRestingStatusForTorrentsToo) {
   TaskView task = Downloading();
   EXPECT_FALSE(HasEnded(task));
   for (const char* status : {"Completed", "Failed", "Cancelled", "Paused"}) {
     task.status = status;
     EXPECT_TRUE(HasEnded(task)) << status;
   }
+  // A torrent is Paused only when a client paused or cancelled it; its queue is Queued.
   task.isTorrent = true;
-  task.status = "Paused";  // also how a queued torrent is listed
-  EXPECT_FALSE(HasEnded(task));
-  task.status = "Completed";
-  EXPECT_TRUE(HasEnded(task));
+  for (const char* status : {"Completed", "Paused"}) {
+    task.status = status;
+    EXPECT_TRUE(HasEnded(task)) << status;
+  }
+  for (const char* status : {"Queued", "Starting", "Downloading", "Verifying"}) {
+    task.status = status;
+    EXPECT_FALSE(HasEnded(task)) << status;
+  }
 }
 
 }  // namespace

@@ -124,5 +124,23 @@ TEST(DownloadTable, ShowsFailureReasonsAndNeutralisesControlCharacters) {
             "a?b");  // C1 CSI
 }
 
+// Invisible format characters would show a name other than the real one
+// ("\u202Egpj.exe" reads "exe.jpg"); they are escaped like control characters.
+TEST(DownloadTable, EscapesBidirectionalAndZeroWidthCharacters) {
+  struct Case {
+    const char* name;
+    const char* shown;
+  };
+  for (const Case& c : {Case{"\u202egpj.exe", "?gpj.exe"}, Case{"a\u200bb\u200fc", "a?b?c"},
+                        Case{"\u2066x\u2069\u2028y", "?x??y"}, Case{"\ufeffz\u061c", "?z?"},
+                        Case{"\u2060\u180e", "??"},
+                        // Neighbours that are ordinary text stay as they are.
+                        Case{"\u2010\u2030\u2070\u00e9\u4e2d", "\u2010\u2030\u2070\u00e9\u4e2d"}}) {
+    EXPECT_EQ(Printable(c.name), c.shown) << c.name;
+    const auto lines = RenderDownloadTable({Task("dl_1", "Queued", c.name, 0, 0)}, std::nullopt);
+    EXPECT_NE(lines.at(1).find(c.shown), std::string::npos) << lines.at(1);
+  }
+}
+
 }  // namespace
 }  // namespace vn::cli

@@ -95,20 +95,29 @@ TEST_F(VarnelControl, UnknownIdsAreRefusedWithTheServicesTextAndExitFour) {
             "torrent engine is not running)\n");
 }
 
+// SIGTERM ends the waiting as Ctrl-C does, and is named: the user did not type it.
 TEST_F(VarnelControl, CtrlCStopsWaitingButTheDownloadGoesOn) {
-  ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
-  // The id line, then the first progress line, which begins with the id too.
-  ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
-  const std::string id = FirstLine(waiting.Output());
-  waiting.Interrupt();
-  const auto result = waiting.Finish(std::chrono::seconds(20));
+  struct Case {
+    bool terminate;
+    int exitCode;
+    const char* said;
+  };
+  for (const Case& c : {Case{false, 130, "stopped waiting"},
+                        Case{true, 143, "stopped waiting on SIGTERM"}}) {
+    ClientProcess waiting({"add", SlowUrl(), "-o", work.path().string(), "--wait"});
+    // The id line, then the first progress line, which begins with the id too.
+    ASSERT_TRUE(waiting.WaitForOutput("\ndl_", std::chrono::seconds(20))) << waiting.Output();
+    const std::string id = FirstLine(waiting.Output());
+    c.terminate ? waiting.Terminate() : waiting.Interrupt();
+    const auto result = waiting.Finish(std::chrono::seconds(20));
 
-  EXPECT_EQ(result.exitCode, 130);
-  EXPECT_EQ(result.errors, "varnel: stopped waiting; download " + id +
-                               " goes on in the service (see `varnel list`)\n");
-  EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
-  const std::string status = StatusOf(id);
-  EXPECT_TRUE(status == "Queued" || status == "Starting" || status == "Downloading") << status;
+    EXPECT_EQ(result.exitCode, c.exitCode);
+    EXPECT_EQ(result.errors, "varnel: " + std::string(c.said) + "; download " + id +
+                                 " goes on in the service (see `varnel list`)\n");
+    EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
+    const std::string status = StatusOf(id);
+    EXPECT_TRUE(status == "Queued" || status == "Starting" || status == "Downloading") << status;
+  }
 }
 
 TEST_F(VarnelControl, WaitingEndsWithExitThreeWhenTheServiceGoesAway) {
@@ -122,6 +131,13 @@ TEST_F(VarnelControl, WaitingEndsWithExitThreeWhenTheServiceGoesAway) {
   // Depending on when the poll meets the stopping service: "is not running", or
   // "gave no answer" for a connection closed mid-request.
   EXPECT_NE(result.errors.find("the download service "), std::string::npos) << result.errors;
+  // Never the advice to start the service as if it had never run: the wait was
+  // cut short, and the id lets the user find the download again.
+  const std::string id = FirstLine(result.output);
+  EXPECT_EQ(result.errors.rfind("varnel: waiting for download " + id + " was interrupted: ", 0),
+            0u)
+      << result.errors;
+  EXPECT_NE(result.errors.find("`varnel list`"), std::string::npos) << result.errors;
 }
 
 TEST_F(VarnelControl, WatchShowsTheListUntilCtrlC) {

@@ -44,5 +44,28 @@ TEST_F(VarnelTorrents, TorrentFileIsReadByTheServiceFromAnAbsolutePath) {
       << garbage.errors;
 }
 
+// A torrent paused or cancelled from another shell ends the wait as an HTTP
+// download's does; before that, the wait never shows it Paused.
+TEST_F(VarnelTorrents, WaitEndsWhenTheTorrentIsPausedOrCancelled) {
+  TempFolder work;
+  char digit = 'c';
+  for (const std::string verb : {"pause", "cancel"}) {
+    ClientProcess waiting({"torrent", "magnet:?xt=urn:btih:" + std::string(40, digit++), "-o",
+                           "torrents", "--wait"},
+                          work.path());
+    ASSERT_TRUE(waiting.WaitForOutput("\ntor_", std::chrono::seconds(20))) << waiting.Output();
+    const std::string id = FirstLine(waiting.Output());
+    ASSERT_EQ(RunVarnel({verb, id}).exitCode, 0) << verb;
+    const auto result = waiting.Finish(std::chrono::seconds(20));
+
+    EXPECT_EQ(result.exitCode, 1) << verb << result.errors;
+    EXPECT_EQ(result.errors, "varnel: download " + id + " was paused (resume it with `varnel resume " +
+                                 id + "`)\n");
+    // The progress lines before the pause, then the one that shows it.
+    const std::string before = result.output.substr(0, result.output.rfind('\n', result.output.size() - 2));
+    EXPECT_EQ(before.find(" Paused"), std::string::npos) << result.output;
+  }
+}
+
 }  // namespace
 }  // namespace vn::test

@@ -1,25 +1,31 @@
 #include "apps/service/torrent/torrent_engine.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert.hpp>
+#include <libtorrent/alert_types.hpp>
 #include <libtorrent/error_code.hpp>
 #include <libtorrent/magnet_uri.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_info.hpp>
+#include <iostream>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "apps/service/torrent/session_settings.h"
 #include "apps/service/torrent/torrent_entry.h"
 #include "apps/service/torrent/torrent_registry.h"
+#include "apps/service/torrent/torrent_resume_data.h"
 #include "apps/service/torrent/torrent_snapshot.h"
 
 namespace vn {
@@ -33,6 +39,35 @@ constexpr const char* kNotRunning = "Torrent engine is not running";
 constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
 constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
 constexpr const char* kAddFailed = "Could not add torrent: ";
+constexpr const char* kNotRegularFile = "not a regular file";
+
+// How often the resume data of torrents that changed is saved while they run,
+// and how often the engine looks at libtorrent's alerts between requests.
+constexpr auto kResumeSaveInterval = std::chrono::seconds(30);
+constexpr auto kAlertCheckInterval = std::chrono::milliseconds(500);
+// At stop, how long to wait for the resume data asked for then.
+constexpr auto kStopSaveDeadline = std::chrono::seconds(5);
+constexpr lt::resume_data_flags_t kSaveFlags =
+    lt::torrent_handle::flush_disk_cache | lt::torrent_handle::save_info_dict;
+
+// The .torrent file's info, or null with error set. Only regular files are
+// read: a folder, a device or a pipe named as a .torrent file never is.
+std::shared_ptr<lt::torrent_info> LoadTorrentFile(const std::string& path, std::string& error) {
+  std::error_code statError;
+  const auto type = std::filesystem::status(path, statError).type();
+  if (type != std::filesystem::file_type::not_found && !statError &&
+      type != std::filesystem::file_type::regular) {
+    error = kNotRegularFile;
+    return nullptr;
+  }
+  lt::error_code readError;
+  auto info = std::make_shared<lt::torrent_info>(path, readError);
+  if (readError) {
+    error = readError.message();
+    return nullptr;
+  }
+  return info;
+}
 
 // Flags for every torrent the engine adds. Adding a torrent that is already in
 // the session must fail: otherwise two ids would share one handle, and removing
@@ -63,6 +98,20 @@ struct TorrentEngine::Impl {
   std::atomic<std::uint64_t> idCounter{0};
   std::atomic<bool> running{false};
   const Options options;
+  // False after a damaged index.json could not be set aside: it is then never
+  // replaced, so the torrents it holds are not lost.
+  bool registryWritable = true;  // guarded by mutex
+  // Torrents whose resume data was asked for and not yet answered by an alert.
+  std::vector<lt::torrent_handle> awaitingResume;  // guarded by mutex
+  std::chrono::steady_clock::time_point lastResumeSave;  // guarded by mutex
+  bool stopping = false;                                 // guarded by mutex
+  std::condition_variable wake;                          // with mutex, for stopping
+  // Handles alerts and the periodic resume saves between requests. Started by
+  // Start, joined by the destructor before the session goes.
+  std::thread maintenance;
+
+  void Maintain();
+  void Stop();
 
   std::string NewTorrentId();
   // Takes mutex. Pausing also takes the torrent off libtorrent's queue, which
@@ -74,8 +123,11 @@ struct TorrentEngine::Impl {
   void LoadRegistry(const std::filesystem::path& from);
   void LoadRecord(const TorrentRecord& record);
   void SaveRegistry();
-  // Nothing reads alerts; dropping them at every operation keeps the queue short.
-  void DiscardAlerts();
+  // Writes the resume data that arrived and asks again for finished torrents;
+  // every other alert is dropped, which keeps the queue short.
+  void HandleAlerts();
+  void RequestResumeData(const lt::torrent_handle& handle, lt::resume_data_flags_t flags);
+  bool IsRegistered(const lt::torrent_handle& handle) const;
   std::string Add(lt::add_torrent_params params, const std::string& source,
                   const std::string& savePath, bool isFile, std::string& error);
 };
@@ -88,28 +140,50 @@ std::string TorrentEngine::Impl::NewTorrentId() {
 }
 
 void TorrentEngine::Impl::LoadRegistry(const std::filesystem::path& from) {
-  for (const TorrentRecord& record : ReadTorrentRegistry(from)) {
+  const TorrentRegistryContent content = ReadTorrentRegistryContent(from);
+  if (content.damaged) {
+    const auto aside = SetAsideBrokenRegistry(from, std::chrono::system_clock::now());
+    registryWritable = !aside.empty();
+    std::cerr << "Torrent list " << (from / kTorrentRegistryFileName).string()
+              << " could not be read in full; "
+              << (aside.empty() ? "it is left as it is and not written again"
+                                : "it was kept as " + aside.string())
+              << std::endl;
+  }
+  for (const TorrentRecord& record : content.records) {
     // One bad element must never keep the others, or the service, from starting.
     try {
       LoadRecord(record);
     } catch (const std::exception&) {
     }
   }
+  // What could be read is listed again at once, not only at the next change.
+  if (content.damaged) SaveRegistry();
 }
 
 void TorrentEngine::Impl::LoadRecord(const TorrentRecord& record) {
   lt::add_torrent_params params;
   lt::error_code error;
   if (record.isFile) {
-    auto info = std::make_shared<lt::torrent_info>(record.source, error);
-    if (error) return;
-    params.ti = std::move(info);
+    std::string ignored;
+    params.ti = LoadTorrentFile(record.source, ignored);
+    if (!params.ti) return;
   } else {
     params = lt::parse_magnet_uri(record.source, error);
     if (error) return;
   }
-  lt::torrent_handle handle =
-      session->add_torrent(Prepare(std::move(params), record.savePath, record.paused), error);
+  lt::torrent_handle handle;
+  if (auto resumed = ReadResumeFile(folder, InfoHashesOf(params))) {
+    handle = session->add_torrent(
+        Prepare(WithResumeData(params, std::move(*resumed)), record.savePath, record.paused),
+        error);
+  }
+  // Resume data that libtorrent refuses counts as none.
+  if (!handle.is_valid()) {
+    error.clear();
+    handle =
+        session->add_torrent(Prepare(std::move(params), record.savePath, record.paused), error);
+  }
   if (error) return;
   // Made for every loaded element, so the counter advances alike whether or not
   // the file gave an id. An empty id could never be addressed by a client.
@@ -130,7 +204,7 @@ void TorrentEngine::Impl::LoadRecord(const TorrentRecord& record) {
 }
 
 void TorrentEngine::Impl::SaveRegistry() {
-  if (folder.empty()) return;
+  if (folder.empty() || !registryWritable) return;
   std::vector<TorrentRecord> records;
   records.reserve(registry.size());
   for (const auto& [id, entry] : registry) {
@@ -139,10 +213,89 @@ void TorrentEngine::Impl::SaveRegistry() {
   WriteTorrentRegistry(folder, records);
 }
 
-void TorrentEngine::Impl::DiscardAlerts() {
+void TorrentEngine::Impl::HandleAlerts() {
   if (!session) return;
   std::vector<lt::alert*> alerts;
   session->pop_alerts(&alerts);
+  for (lt::alert* alert : alerts) {
+    if (const auto* saved = lt::alert_cast<lt::save_resume_data_alert>(alert)) {
+      std::erase(awaitingResume, saved->handle);
+      // A torrent removed since the request must not leave a file behind.
+      if (IsRegistered(saved->handle)) WriteResumeFile(folder, saved->params);
+    } else if (const auto* failed = lt::alert_cast<lt::save_resume_data_failed_alert>(alert)) {
+      std::erase(awaitingResume, failed->handle);
+    } else if (const auto* finished = lt::alert_cast<lt::torrent_finished_alert>(alert)) {
+      RequestResumeData(finished->handle, kSaveFlags);
+    }
+  }
+}
+
+void TorrentEngine::Impl::RequestResumeData(const lt::torrent_handle& handle,
+                                            lt::resume_data_flags_t flags) {
+  if (!handle.is_valid()) return;
+  // Answered by one of the two alerts, unless the torrent is removed first.
+  handle.save_resume_data(flags);
+  if (std::find(awaitingResume.begin(), awaitingResume.end(), handle) == awaitingResume.end()) {
+    awaitingResume.push_back(handle);
+  }
+}
+
+bool TorrentEngine::Impl::IsRegistered(const lt::torrent_handle& handle) const {
+  for (const auto& [id, entry] : registry) {
+    if (entry.handle && *entry.handle == handle) return true;
+  }
+  return false;
+}
+
+void TorrentEngine::Impl::Maintain() {
+  std::unique_lock lock(mutex);
+  while (!stopping) {
+    wake.wait_for(lock, kAlertCheckInterval, [this] { return stopping; });
+    if (stopping) break;
+    try {
+      HandleAlerts();
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastResumeSave < kResumeSaveInterval) continue;
+      lastResumeSave = now;
+      for (const auto& [id, entry] : registry) {
+        if (entry.handle && entry.handle->is_valid() && entry.handle->need_save_resume_data()) {
+          RequestResumeData(*entry.handle, kSaveFlags | lt::torrent_handle::only_if_modified);
+        }
+      }
+    } catch (const std::exception&) {
+      // A handle that left the session meanwhile; the next round tries again.
+    }
+  }
+}
+
+void TorrentEngine::Impl::Stop() {
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  wake.notify_all();
+  if (maintenance.joinable()) maintenance.join();
+
+  std::lock_guard lock(mutex);
+  if (!running.exchange(false)) return;
+  try {
+    for (const auto& [id, entry] : registry) {
+      if (entry.handle) RequestResumeData(*entry.handle, kSaveFlags);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kStopSaveDeadline;
+    while (!awaitingResume.empty()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) break;
+      session->wait_for_alert(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
+      HandleAlerts();
+    }
+  } catch (const std::exception&) {
+    // Resume data is a convenience: the registry below is what must be saved.
+  }
+  SaveRegistry();
+  registry.clear();
+  session.reset();
 }
 
 std::string TorrentEngine::Impl::Add(lt::add_torrent_params params, const std::string& source,
@@ -165,13 +318,7 @@ TorrentEngine::TorrentEngine() : TorrentEngine(Options{}) {}
 
 TorrentEngine::TorrentEngine(Options options) : impl(std::make_unique<Impl>(std::move(options))) {}
 
-TorrentEngine::~TorrentEngine() {
-  std::lock_guard lock(impl->mutex);
-  if (!impl->running.exchange(false)) return;
-  impl->SaveRegistry();
-  impl->registry.clear();
-  impl->session.reset();
-}
+TorrentEngine::~TorrentEngine() { impl->Stop(); }
 
 void TorrentEngine::Start(const std::filesystem::path& folder) {
   std::lock_guard lock(impl->mutex);
@@ -183,6 +330,8 @@ void TorrentEngine::Start(const std::filesystem::path& folder) {
   impl->session = std::make_unique<lt::session>(std::move(params));
   impl->running.exchange(true);
   impl->LoadRegistry(impl->folder);
+  impl->lastResumeSave = std::chrono::steady_clock::now();
+  impl->maintenance = std::thread([engine = impl.get()] { engine->Maintain(); });
 }
 
 std::string TorrentEngine::AddFromMagnet(const std::string& magnet, const std::string& savePath,
@@ -202,10 +351,10 @@ std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std
                                               std::string& error) {
   std::lock_guard lock(impl->mutex);
   if (!impl->ReadyToAdd(error)) return {};
-  lt::error_code readError;
-  auto info = std::make_shared<lt::torrent_info>(path, readError);
-  if (readError) {
-    error = kUnreadableTorrentFile + readError.message();
+  std::string readError;
+  auto info = LoadTorrentFile(path, readError);
+  if (!info) {
+    error = kUnreadableTorrentFile + readError;
     return {};
   }
   lt::add_torrent_params params;
@@ -218,13 +367,13 @@ bool TorrentEngine::Impl::ReadyToAdd(std::string& error) {
     error = kNotRunning;
     return false;
   }
-  DiscardAlerts();
+  HandleAlerts();
   return true;
 }
 
 bool TorrentEngine::Impl::SetPaused(const std::string& id, bool pause) {
   std::lock_guard lock(mutex);
-  DiscardAlerts();
+  HandleAlerts();
   const auto found = registry.find(id);
   if (found == registry.end()) return false;
   TorrentEntry& entry = found->second;
@@ -232,11 +381,15 @@ bool TorrentEngine::Impl::SetPaused(const std::string& id, bool pause) {
   if (pause) {
     entry.handle->unset_flags(lt::torrent_flags::auto_managed);
     entry.handle->pause();
+    // The progress so far survives a restart with the pause.
+    RequestResumeData(*entry.handle, kSaveFlags);
   } else {
     entry.handle->set_flags(lt::torrent_flags::auto_managed);
     entry.handle->resume();
   }
   entry.paused = pause;
+  // A client's pause or resume survives even a crash.
+  SaveRegistry();
   return true;
 }
 
@@ -246,11 +399,13 @@ bool TorrentEngine::Resume(const std::string& id) { return impl->SetPaused(id, f
 
 bool TorrentEngine::Remove(const std::string& id, bool deleteFiles) {
   std::lock_guard lock(impl->mutex);
-  impl->DiscardAlerts();
+  impl->HandleAlerts();
   const auto found = impl->registry.find(id);
   if (found == impl->registry.end()) return false;
   const TorrentEntry& entry = found->second;
   if (impl->session && entry.handle && entry.handle->is_valid()) {
+    RemoveResumeFile(impl->folder, entry.handle->info_hashes());
+    std::erase(impl->awaitingResume, *entry.handle);
     impl->session->remove_torrent(
         *entry.handle, deleteFiles ? lt::session_handle::delete_files : lt::remove_flags_t{});
   }
@@ -261,7 +416,7 @@ bool TorrentEngine::Remove(const std::string& id, bool deleteFiles) {
 
 std::vector<DownloadTask> TorrentEngine::Snapshot() {
   std::lock_guard lock(impl->mutex);
-  impl->DiscardAlerts();
+  impl->HandleAlerts();
   std::vector<DownloadTask> tasks;
   tasks.reserve(impl->registry.size());
   for (const auto& [id, entry] : impl->registry) tasks.push_back(SnapshotOfTorrent(entry));

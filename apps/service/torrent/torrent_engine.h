@@ -13,12 +13,16 @@ namespace vn {
 bool IsTorrentId(const std::string& id);
 
 // Runs torrents in one libtorrent session and reports them as DownloadTask
-// snapshots. The list of torrents survives restarts in <folder>/index.json.
+// snapshots. The list of torrents survives restarts in <folder>/index.json, and
+// each torrent's progress in libtorrent's resume data beside it (saved at pause,
+// every 30 s while it changes, when it finishes and at stop).
 //
 // Threads: Start and the destructor run on the service's main thread, the other
-// operations on the request thread. Every operation takes the engine's mutex for
-// its whole duration, libtorrent calls and file writes included; never call it
-// while holding the service mutex. libtorrent's threads never call back.
+// operations on the request thread; one thread of the engine's own, from Start
+// to the destructor, writes the resume data that libtorrent hands over. Every
+// operation takes the engine's mutex for its whole duration, libtorrent calls
+// and file writes included; never call it while holding the service mutex.
+// libtorrent's threads never call back.
 class TorrentEngine {
  public:
   // Test seam; production uses the defaults.
@@ -30,27 +34,33 @@ class TorrentEngine {
 
   TorrentEngine();
   explicit TorrentEngine(Options options);
-  ~TorrentEngine();  // saves the registry and closes the session
+  // Saves the resume data (waiting at most 5 s for libtorrent) and the registry,
+  // then closes the session.
+  ~TorrentEngine();
 
   TorrentEngine(const TorrentEngine&) = delete;
   TorrentEngine& operator=(const TorrentEngine&) = delete;
 
-  // Builds the session and re-adds every torrent of folder/index.json (a file
-  // that is missing or malformed loads what it can, never throws). Does nothing
-  // when already running. Throws the library's exception when the session cannot
-  // be built.
+  // Builds the session and re-adds every torrent of folder/index.json, with its
+  // resume data when a usable one was saved. A file that is missing or malformed
+  // loads what it can and never throws; one that could not be read in full is
+  // renamed to "index.json.broken-<UTC time>" first (said on standard error), and
+  // the readable torrents are written to a new index.json. Does nothing when
+  // already running. Throws the library's exception when the session cannot be
+  // built.
   void Start(const std::filesystem::path& folder);
 
   // Return the new "tor_" id, or an empty id with error set to
   // "Torrent engine is not running", "Invalid magnet link: ...",
-  // "Could not read .torrent file: ..." or "Could not add torrent: ...".
+  // "Could not read .torrent file: ..." ("... not a regular file" for a folder,
+  // device or pipe) or "Could not add torrent: ...".
   std::string AddFromMagnet(const std::string& magnet, const std::string& savePath,
                             std::string& error);
   std::string AddFromTorrentFile(const std::string& path, const std::string& savePath,
                                  std::string& error);
 
-  // False for an unknown id. Pause and Resume do not write index.json; the flag
-  // reaches it at the next add, remove or stop.
+  // False for an unknown id. Both write index.json at once, so the client's
+  // choice survives a crash; Pause also saves the torrent's resume data.
   bool Pause(const std::string& id);
   bool Resume(const std::string& id);
   // deleteFiles asks libtorrent to delete the downloaded files (asynchronously).

@@ -1,11 +1,17 @@
 // index.json: one JSON array, one object per torrent with the members "id",
 // "isFile", "paused", "savePath" and "source" (written in that sorted order).
 // It holds no progress and no resume data; each start adds every listed torrent
-// anew from its source. Readers accept members in any order and ignore unknown
-// ones. The file is small and rewritten whole at every change.
+// anew from its source (and its resume file, when one was saved). Readers accept
+// members in any order and ignore unknown ones. The file is small and rewritten
+// whole at every change. A file that cannot be read is renamed aside as
+// "index.json.broken-<UTC time>" before anything is written again, so no write
+// ever replaces torrents that could not be read.
 #include "apps/service/torrent/torrent_registry.h"
 
+#include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <system_error>
@@ -16,6 +22,8 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kTemporarySuffix = ".tmp";
+constexpr const char* kBrokenInfix = ".broken-";
+constexpr int kMaxBrokenNameAttempts = 1000;
 
 // The string member name of element: absent gives fallback, another type gives
 // nothing, so the caller can drop the element.
@@ -32,6 +40,30 @@ std::optional<bool> BoolMember(const json& element, const char* name) {
   if (found == element.end()) return false;
   if (!found->is_boolean()) return std::nullopt;
   return found->get<bool>();
+}
+
+// The elements of a top-level array that were complete before the text broke
+// off (a truncated file keeps the torrents it still lists in full).
+json CompleteElements(const std::string& text) {
+  json elements = json::array();
+  const json::parser_callback_t keepElements = [&elements](int depth, json::parse_event_t event,
+                                                           json& parsed) {
+    if (depth == 1 && event == json::parse_event_t::object_end) elements.push_back(parsed);
+    return true;
+  };
+  // Only the elements matter; the value itself is discarded at the break.
+  [[maybe_unused]] const json whole = json::parse(text, keepElements, false);
+  return elements;
+}
+
+// False for an element that is not an object or holds a known member of the
+// wrong type: text the file's writer cannot have meant, unlike an empty source.
+bool Readable(const json& element) {
+  if (!element.is_object()) return false;
+  for (const char* name : {"id", "savePath", "source"}) {
+    if (!StringMember(element, name, "")) return false;
+  }
+  return BoolMember(element, "isFile") && BoolMember(element, "paused");
 }
 
 std::optional<TorrentRecord> RecordFrom(const json& element) {
@@ -60,25 +92,74 @@ std::string FormatTorrentRegistry(const std::vector<TorrentRecord>& records) {
   return list.dump(2);
 }
 
-std::vector<TorrentRecord> ParseTorrentRegistry(std::istream& input) {
+TorrentRegistryContent ParseTorrentRegistryContent(std::istream& input) {
+  TorrentRegistryContent content;
+  const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
   json value;
   try {
-    input >> value;
+    std::istringstream stream(text);
+    stream >> value;
   } catch (const std::exception&) {
-    return {};
+    content.damaged = true;
+    value = CompleteElements(text);
   }
-  std::vector<TorrentRecord> records;
-  if (!value.is_array()) return records;
+  if (!value.is_array()) {
+    content.damaged = true;
+    return content;
+  }
   for (const json& element : value) {
-    if (auto record = RecordFrom(element)) records.push_back(std::move(*record));
+    if (!Readable(element)) {
+      content.damaged = true;
+    } else if (auto record = RecordFrom(element)) {
+      content.records.push_back(std::move(*record));
+    }
   }
-  return records;
+  return content;
+}
+
+std::vector<TorrentRecord> ParseTorrentRegistry(std::istream& input) {
+  return ParseTorrentRegistryContent(input).records;
+}
+
+TorrentRegistryContent ReadTorrentRegistryContent(const std::filesystem::path& folder) {
+  const std::filesystem::path file = folder / kTorrentRegistryFileName;
+  std::ifstream input(file, std::ios::binary);
+  if (!input) {
+    std::error_code ignored;
+    return TorrentRegistryContent{{}, std::filesystem::symlink_status(file, ignored).type() !=
+                                          std::filesystem::file_type::not_found};
+  }
+  return ParseTorrentRegistryContent(input);
 }
 
 std::vector<TorrentRecord> ReadTorrentRegistry(const std::filesystem::path& folder) {
-  std::ifstream input(folder / kTorrentRegistryFileName, std::ios::binary);
-  if (!input) return {};
-  return ParseTorrentRegistry(input);
+  return ReadTorrentRegistryContent(folder).records;
+}
+
+std::filesystem::path SetAsideBrokenRegistry(const std::filesystem::path& folder,
+                                             std::chrono::system_clock::time_point now) {
+  using namespace std::chrono;
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(floor<seconds>(now - day));
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  const std::string base = std::string(kTorrentRegistryFileName) + kBrokenInfix + stamp;
+  for (int attempt = 1; attempt <= kMaxBrokenNameAttempts; ++attempt) {
+    const std::filesystem::path aside =
+        folder / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
+    std::error_code error;
+    if (std::filesystem::symlink_status(aside, error).type() !=
+        std::filesystem::file_type::not_found) {
+      continue;
+    }
+    std::filesystem::rename(folder / kTorrentRegistryFileName, aside, error);
+    return error ? std::filesystem::path() : aside;
+  }
+  return {};
 }
 
 bool WriteTorrentRegistry(const std::filesystem::path& folder,

@@ -9,16 +9,18 @@ namespace lt = libtorrent;
 
 DownloadStatus StatusOfTorrent(bool pausedByClient, const lt::torrent_status& status) {
   if (pausedByClient) return DownloadStatus::Paused;
-  if (status.flags & lt::torrent_flags::paused) return DownloadStatus::Paused;
+  const bool complete = status.is_finished || status.state == lt::torrent_status::finished ||
+                        status.state == lt::torrent_status::seeding;
+  if (complete) return DownloadStatus::Completed;
+  // libtorrent's paused flag without a client's pause is its own queue holding
+  // the torrent back (or not having started it yet): never the user's pause.
+  if (status.flags & lt::torrent_flags::paused) return DownloadStatus::Queued;
   switch (status.state) {
     case lt::torrent_status::checking_files:
     case lt::torrent_status::checking_resume_data:
       return DownloadStatus::Verifying;
     case lt::torrent_status::downloading_metadata:
       return DownloadStatus::Starting;
-    case lt::torrent_status::finished:
-    case lt::torrent_status::seeding:
-      return DownloadStatus::Completed;
     default:
       return DownloadStatus::Downloading;
   }
@@ -46,9 +48,14 @@ DownloadTask SnapshotOfTorrent(const TorrentEntry& entry) {
   task.fileName = status.name.empty() ? kResolvingMetadataName : status.name;
   task.totalBytes = status.total_wanted;
   task.downloadedBytes = status.total_wanted_done;
-  task.speedBytesPerSecond = static_cast<std::int64_t>(status.download_payload_rate);
   task.connectionCount = status.num_peers;
   task.status = StatusOfTorrent(entry.paused, status);
+  // The download rate only: libtorrent's rates decay slowly after a pause, and a
+  // seeding torrent's traffic is upload.
+  const bool transferring =
+      task.status == DownloadStatus::Downloading || task.status == DownloadStatus::Starting;
+  task.speedBytesPerSecond =
+      transferring ? static_cast<std::int64_t>(status.download_payload_rate) : 0;
   return task;
 }
 

@@ -11,11 +11,14 @@ namespace vn {
 inline constexpr const char* kResolvingMetadataName = "(resolving metadata)";
 inline constexpr const char* kUnknownTorrentName = "(torrent)";
 
-// The status a client sees: a client's pause wins over whatever libtorrent
-// reports, then libtorrent's own pause, then its state.
+// The status a client sees. Paused only when a client paused it; then
+// Completed once the wanted files are complete (seeding, finished, or held by
+// libtorrent's queue); then Queued while libtorrent's queue holds it or has not
+// started it; then libtorrent's state.
 DownloadStatus StatusOfTorrent(bool pausedByClient, const libtorrent::torrent_status& status);
 
-// A DownloadTask for entry with libtorrent's current progress. Asks libtorrent
+// A DownloadTask for entry with libtorrent's current progress; the rate is the
+// download rate, 0 unless Starting or Downloading. Asks libtorrent
 // synchronously; call with the engine's mutex held.
 DownloadTask SnapshotOfTorrent(const TorrentEntry& entry);
 
