@@ -1,2 +1,3 @@
 # Sockets, folders and files.
-target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp)
+target_sources(vn_platform PRIVATE
+  pipe_unix.cpp locations.cpp output_file_linux.cpp file_replace_linux.cpp)

@@ -10,12 +10,12 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/file_replace.h"
+
 namespace vn {
 namespace {
 
 using nlohmann::json;
-
-constexpr const char* kTemporarySuffix = ".tmp";
 
 // The string member name of element: absent gives fallback, another type gives
 // nothing, so the caller can drop the element.
@@ -91,26 +91,7 @@ bool WriteTorrentRegistry(const std::filesystem::path& folder,
   }
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
-  const std::filesystem::path target = folder / kTorrentRegistryFileName;
-  std::filesystem::path staging = target;
-  staging += kTemporarySuffix;
-  {
-    std::ofstream output(staging, std::ios::binary | std::ios::trunc);
-    if (!output) return false;
-    output.write(text.data(), static_cast<std::streamsize>(text.size()));
-    output.close();
-    if (!output) {
-      std::filesystem::remove(staging, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(staging, target, error);
-  if (error) {
-    std::filesystem::remove(staging, ignored);
-    return false;
-  }
-  return true;
+  return platform::ReplaceFileContents(folder / kTorrentRegistryFileName, text);
 }
 
 }  // namespace vn
