@@ -31,17 +31,6 @@ std::string FileNameFromUrl(const std::string& url) {
   return name;
 }
 
-// A client's file name may name sub-folders of the output folder, but must
-// stay inside it.
-bool IsSafeFileName(const std::string& fileName) {
-  const std::filesystem::path path(fileName);
-  if (path.is_absolute() || path.has_root_path()) return false;
-  for (const auto& part : path) {
-    if (part == "." || part == "..") return false;
-  }
-  return true;
-}
-
 std::int64_t NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
