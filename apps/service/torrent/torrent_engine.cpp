@@ -30,8 +30,6 @@ namespace {
 
 constexpr const char* kTorrentIdPrefix = "tor_";
 constexpr const char* kNotRunning = "Torrent engine is not running";
-constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
-constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
 constexpr const char* kAddFailed = "Could not add torrent: ";
 
 // Flags for every torrent the engine adds. Adding a torrent that is already in
