@@ -3,7 +3,6 @@
 // list and the store untouched. `Queue`, delete's `Cancel` and file removals run
 // after the service mutex is released.
 #include <chrono>
-#include <filesystem>
 
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/free_file_name.h"

@@ -27,6 +27,7 @@ namespace {
 constexpr std::size_t kHashBufferBytes = 65536;
 // Inside the segment folder, which belongs to this download alone.
 constexpr const char* kJoiningFileName = "joining.part";
+constexpr const char* kCreateFailed = "Failed to create final output file";
 
 // A partial file can hold more than its range (a write that failed after
 // reaching the disk, an older plan's longer file); only the range belongs to
@@ -145,7 +146,7 @@ void PlaceJoinedFile(const DownloadTask& task, const std::string& joinedDigest,
     if (!error) return;
   }
   std::filesystem::remove(joined, error);
-  throw std::runtime_error("Failed to create final output file");
+  throw std::runtime_error(kCreateFailed);
 }
 
 }  // namespace
@@ -158,7 +159,7 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
   std::error_code ignored;
   std::filesystem::remove(joined, ignored);
   auto output = platform::OutputFile::Create(joined);
-  if (!output) throw std::runtime_error("Failed to create final output file");
+  if (!output) throw std::runtime_error(kCreateFailed);
   const std::vector<JoinPiece> pieces = PiecesInOffsetOrder(task, segmentsFolder);
 
   PieceHasher hasher(pieces);
