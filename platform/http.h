@@ -18,6 +18,9 @@
 
 namespace vn::platform {
 
+// The failure text for a URL that cannot be requested.
+inline constexpr const char* kInvalidDownloadUrl = "Invalid download URL";
+
 // What one download's requests are built from; immutable once made.
 struct RequestTarget {
   std::string url;        // as given

@@ -1,4 +1,5 @@
 # Sockets, folders and files.
-target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp)
+target_sources(vn_platform PRIVATE
+  pipe_unix.cpp locations.cpp output_file_linux.cpp file_replace_linux.cpp)
 # Locks between processes that share a file.
 target_sources(vn_platform PRIVATE file_lock_linux.cpp)

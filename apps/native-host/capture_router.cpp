@@ -40,8 +40,10 @@ bool IsImageUrl(const std::string& url) {
 }
 
 std::string RouteCapture(const nlohmann::json& message, const std::string& url,
-                         const std::string& filename, const std::string& referrer) {
+                         const std::string& capturedFilename, const std::string& referrer) {
   if (url.empty()) return kMissingUrlReply;
+  const std::string filename =
+      capturedFilename.find('\0') == std::string::npos ? capturedFilename : std::string();
   if (url.starts_with("blob:")) return kBlobReply;
   if (IsImageUrl(url)) return kImageReply;
 

@@ -31,6 +31,8 @@ inline constexpr const char* kServiceUnavailableReply =
 // The reply text for one capture message. message must be a JSON object; its
 // "source" member is read with nlohmann's defaulting accessor, so a non-string
 // "source" throws nlohmann::json::type_error before anything is contacted.
+// A filename holding a zero byte is not passed on (every route would cut it
+// short, naming another file): the name is then derived from the URL.
 std::string RouteCapture(const nlohmann::json& message, const std::string& url,
                          const std::string& filename, const std::string& referrer);
 

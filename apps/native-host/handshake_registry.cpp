@@ -3,11 +3,11 @@
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <system_error>
 
 #include "apps/native-host/json_text.h"
 #include "platform/file_lock.h"
+#include "platform/file_replace.h"
 #include "platform/locations.h"
 
 namespace vn {
@@ -30,34 +30,6 @@ nlohmann::json ReadRegistry(const std::filesystem::path& file) {
   return nlohmann::json::object();
 }
 
-// A name no other host process picks at the same moment, in the file's folder so
-// the rename stays on one file system.
-std::filesystem::path TemporaryPathFor(const std::filesystem::path& file) {
-  std::random_device source;
-  const auto suffix = std::to_string(source()) + std::to_string(source());
-  return file.parent_path() / ("." + file.filename().string() + "." + suffix + ".tmp");
-}
-
-// Writes the new content beside the file and renames it into place, so a crash
-// or a concurrent reader never sees a truncated registry.
-void ReplaceFile(const std::filesystem::path& file, const std::string& content) {
-  const auto temporary = TemporaryPathFor(file);
-  {
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    if (!stream) return;
-    stream << content;
-    stream.close();
-    if (!stream) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, file, error);
-  if (error) std::filesystem::remove(temporary, error);
-}
-
 }  // namespace
 
 void RecordBrowserHandshake(const std::string& browser, const std::string& extensionId) {
@@ -78,7 +50,7 @@ void RecordBrowserHandshake(const std::string& browser, const std::string& exten
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now).count();
     registry[browser] = {
         {"browser", browser}, {"extensionId", extensionId}, {"lastSeenUtcEpoch", seconds}};
-    ReplaceFile(file, IndentedJson(registry));
+    platform::ReplaceFileContents(file, IndentedJson(registry));
   } catch (const std::exception&) {
     // Out of memory or an unusable folder: the ping is still answered.
   }

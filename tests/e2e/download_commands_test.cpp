@@ -44,8 +44,10 @@ TEST_F(DownloadCommands, DerivesFileNamesFromTheUrl) {
       {"http://127.0.0.1:9/a/.", "download.bin"},
       {"no-slash-at-all", "download.bin"},
   };
+  int folder = 0;  // one each: a name another download has taken would be numbered
   for (const auto& [url, expected] : cases) {
-    const auto id = Enqueue({{"url", url}});
+    const auto id =
+        Enqueue({{"url", url}, {"outputPath", (downloads.path() / std::to_string(++folder))}});
     EXPECT_EQ(Find(id)["fileName"], expected) << url;
     EXPECT_EQ(Find(id)["connectionCount"], 8) << url;
   }
@@ -334,6 +336,88 @@ TEST_F(DownloadCommands, AStoredQueuedDownloadStartsAtStartUp) {
   service = StartService();
   WaitForStatus("dl_5", "Completed");
   EXPECT_EQ(ReadFile(OutputFile("queued.bin")), body);
+}
+
+TEST_F(DownloadCommands, ZeroBytesInPathsAreRefusedBeforeAnythingHappens) {
+  server.SetResource("/f.bin", Resource(MakeContent(1000)));
+  WriteFile(OutputFile("keep.txt"), "mine");
+  WriteFile(OutputFile("a/inside.txt"), "mine");
+  const std::string zero(1, '\0');
+  const std::string out = downloads.path().string();
+  const std::string magnet = "magnet:?xt=urn:btih:0123456789abcdef0123456789abcdef01234567";
+  const std::vector<std::pair<nlohmann::json, std::string>> cases = {
+      {{{"fileName", zero}}, "Invalid file name"},
+      {{{"fileName", "a" + zero + "b"}}, "Invalid file name"},
+      {{{"outputPath", out + zero}}, "Invalid file name"},
+      {{{"url", server.Url("/f.bin") + zero}}, "Invalid download URL"},
+      {{{"type", "enqueue_torrent"}, {"magnet", magnet + zero}}, "Invalid magnet link: "},
+      {{{"type", "enqueue_torrent"}, {"torrentFilePath", out + zero}},
+       "Could not read .torrent file: "},
+      {{{"type", "enqueue_torrent"}, {"magnet", magnet}, {"outputPath", out + zero}},
+       "Invalid file name"},
+  };
+  for (const auto& [arguments, error] : cases) {
+    nlohmann::json request = {
+        {"type", "enqueue_download"}, {"url", server.Url("/f.bin")}, {"outputPath", out}};
+    request.update(arguments);
+    const auto answer = Send(request);
+    EXPECT_EQ(answer["ok"], false) << request;
+    EXPECT_EQ(answer.value("error", "").rfind(error, 0), 0u) << answer;
+  }
+  EXPECT_EQ(List(*service), nlohmann::json::array());
+  EXPECT_EQ(ReadFile(OutputFile("keep.txt")), "mine");
+  EXPECT_EQ(ReadFile(OutputFile("a/inside.txt")), "mine");
+}
+
+TEST_F(DownloadCommands, StoredZeroByteNamesFailAndTouchNothing) {
+  WriteFile(OutputFile("a/inside.txt"), "mine");
+  EXPECT_EQ(service->Stop(), 0);
+  {
+    StoredDownloads db(DataRoot() / "data" / "downloads.db");
+    db.AddTask("dl_1", "Queued", downloads.path(), "zero", 1000, 0);
+    db.Exec("UPDATE downloads SET file_name = 'a' || char(0) || 'b' WHERE id = 'dl_1';");
+  }
+  service = StartService();
+  EXPECT_EQ(Find("dl_1")["status"], "Failed");
+  EXPECT_EQ(Find("dl_1")["failureReason"], "Invalid file name");
+  for (const std::string type : {"resume_download", "retry_download", "delete_download"}) {
+    EXPECT_EQ(Send({{"type", type}, {"id", "dl_1"}, {"deleteFile", true}})["ok"], true) << type;
+    if (type != "delete_download") WaitForStatus("dl_1", "Failed");
+    EXPECT_EQ(ReadFile(OutputFile("a/inside.txt")), "mine") << type;
+  }
+}
+
+TEST_F(DownloadCommands, DownloadsNeverShareAFileNorTakeTheUsers) {
+  const auto body = MakeContent(5 * 1024 * 1024);
+  const auto other = MakeContent(5 * 1024 * 1024, 2);
+  server.SetResource("/f.bin", Resource(body));
+  server.SetResource("/mirror/f.bin", Resource(other));
+  server.SetResource("/slow/late.bin", Resource(body, 512 * 1024));
+  WriteFile(OutputFile("f.bin"), "the user's own file");
+
+  const auto first = Enqueue({{"url", server.Url("/f.bin")}});
+  const auto second = Enqueue({{"url", server.Url("/f.bin")}});
+  const auto third = Enqueue({{"url", server.Url("/mirror/f.bin")}});
+  const auto late = Enqueue({{"url", server.Url("/slow/late.bin")}});
+  // A file that appears at a download's name while it runs is not overwritten.
+  WriteFile(OutputFile("late.bin"), "made meanwhile");
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {first, "f (1).bin"}, {second, "f (2).bin"}, {third, "f (3).bin"}};
+  for (const auto& [id, name] : expected) {
+    EXPECT_EQ(WaitForStatus(id, "Completed")["fileName"], name);
+    EXPECT_EQ(Sha256Hex(ReadFile(OutputFile(name))), Sha256Hex(id == third ? other : body));
+  }
+  EXPECT_EQ(ReadFile(OutputFile("f.bin")), "the user's own file");
+
+  EXPECT_EQ(WaitForStatus(late, "Failed")["failureReason"], "Failed to create final output file");
+  EXPECT_EQ(ReadFile(OutputFile("late.bin")), "made meanwhile");
+
+  // A completed download that runs again replaces its own file; a restart keeps the names.
+  Send({{"type", "pause_download"}, {"id", first}});
+  Send({{"type", "resume_download"}, {"id", first}});
+  WaitForStatus(first, "Completed");
+  Restart();
+  for (const auto& [id, name] : expected) EXPECT_EQ(Find(id)["fileName"], name);
 }
 
 }  // namespace

@@ -2,15 +2,14 @@
 #include "apps/service/engine/download_engine.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <atomic>
-#include <csignal>
 #include <thread>
 
 #include "apps/service/engine/partial_files.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/http_server/http_test_server.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {
@@ -34,26 +33,7 @@ void WaitForQuietServer(const test::HttpTestServer& server) {
   }
 }
 
-// Caps the size of files this process may write, so that writes beyond it fail
-// (EFBIG instead of the default SIGXFSZ).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-  }
-
- private:
-  rlimit saved{};
-  void (*previousHandler)(int) = nullptr;
-};
+using test::FileSizeLimit;
 
 class DownloadEngineTest : public ::testing::Test {
  protected:
@@ -491,13 +471,14 @@ TEST_F(DownloadEngineTest, FailedSegmentWriteFailsTheRunAndKeepsWhatReachedTheDi
   EXPECT_EQ(server.LastRequestHeader("/file.bin", "Range"), "bytes=10000-49999");
 }
 
-TEST_F(DownloadEngineTest, FailedJoinWriteFailsTheRun) {
+TEST_F(DownloadEngineTest, FinalNameTakenMeanwhileFailsTheRunWithoutWritingThroughIt) {
   server.SetResource("/file.bin", {.body = test::MakeContent(5000)});
   const DownloadTask task = Task();
   std::filesystem::create_symlink("/dev/full", FinalFilePath(task));
   const DownloadTask end = RunToEnd(task);
   EXPECT_EQ(end.status, DownloadStatus::Failed);
-  EXPECT_EQ(end.failureReason, "Failed to write final output file");
+  EXPECT_EQ(end.failureReason, "Failed to create final output file");
+  EXPECT_EQ(std::filesystem::read_symlink(FinalFilePath(task)), "/dev/full");
   EXPECT_EQ(end.segments.size(), 1u);
   EXPECT_EQ(end.downloadedBytes, 5000);
 }

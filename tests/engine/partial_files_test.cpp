@@ -100,5 +100,46 @@ TEST(PartialFiles, RemoveTakesFolderAndOptionallyTheFinalFile) {
   EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
 }
 
+TEST(PartialFiles, RemovalNeverLeavesTheDownloadsOwnFiles) {
+  namespace fs = std::filesystem;
+  test::TempFolder root;
+  const fs::path out = root.path() / "out";
+  const fs::path victim = root.path() / "victim";
+  const std::vector<fs::path> planted = {
+      out / "keep.txt",
+      out / "a" / "inside.txt",
+      victim / "file.txt",
+      victim / "x.bin",
+      victim / "x.bin.segments" / "0.part",
+      victim / "sub" / "deep.txt",
+  };
+  for (const auto& file : planted) test::WriteFile(file, "mine");
+  fs::create_symlink(victim / "file.txt", out / "link.bin");
+  fs::create_symlink(victim, out / "link.bin.segments");
+  fs::create_symlink(victim, out / "via");
+
+  const std::string hostile[] = {"",
+                                 ".",
+                                 "..",
+                                 "/",
+                                 "a/..",
+                                 std::string(1, '\0'),
+                                 "a/",
+                                 "../victim/x.bin",
+                                 std::string("a\0b", 3),
+                                 "via/x.bin",
+                                 "link.bin"};
+  for (const std::string& name : hostile) {
+    DownloadTask task;
+    task.outputPath = out.string();
+    task.fileName = name;
+    RemoveDownloadFiles(task, true);
+    for (const auto& file : planted) EXPECT_EQ(test::ReadFile(file), "mine") << name << file;
+  }
+  // The planted links themselves went, their targets stayed.
+  EXPECT_FALSE(fs::exists(fs::symlink_status(out / "link.bin")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(out / "link.bin.segments")));
+}
+
 }  // namespace
 }  // namespace vn

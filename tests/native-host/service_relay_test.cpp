@@ -58,6 +58,17 @@ TEST_F(ServiceRelay, EnqueueRequestHoldsEveryMemberAndTheAnswerIsRelayedAsItCame
   EXPECT_EQ(service.Requests(), std::vector<std::string>{expected.dump()});
 }
 
+TEST_F(ServiceRelay, AFileNameHoldingAZeroByteIsNotPassedOn) {
+  SocketPeer service(ServiceSocket(), R"({"ok":true,"id":"dl_8"})");
+  for (const std::string name : {"\\u0000", "a\\u0000b"}) {
+    Ask(R"({"url":"https://example.test/f.zip","filename":")" + name + R"("})");
+  }
+  for (const std::string& request : service.Requests()) {
+    EXPECT_EQ(nlohmann::json::parse(request)["fileName"], "") << request;
+  }
+  EXPECT_EQ(service.Requests().size(), 2u);
+}
+
 TEST_F(ServiceRelay, EnqueueRequestCarriesFileNameAndReferrer) {
   SocketPeer service(ServiceSocket(), R"({"ok":true})");
   Ask(R"({"url":"https://example.test/f.zip","filename":"ü.zip","referrer":"https://r.test/"})");

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "tests/support/file_size_limit.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {
@@ -127,9 +128,11 @@ TEST(TorrentRegistryFile, FailedWriteKeepsTheEarlierList) {
   test::TempFolder folder;
   ASSERT_TRUE(WriteTorrentRegistry(folder.path(), {{"tor_1_0", "/p", "magnet:?x", false, false}}));
   const std::string before = test::ReadFile(folder.path() / "index.json");
-  // The staging file cannot be created when a folder is in its place.
-  std::filesystem::create_directory(folder.path() / "index.json.tmp");
-  EXPECT_FALSE(WriteTorrentRegistry(folder.path(), {}));
+  {
+    // The new content cannot be written whole.
+    test::FileSizeLimit limit(1);
+    EXPECT_FALSE(WriteTorrentRegistry(folder.path(), {}));
+  }
   EXPECT_EQ(test::ReadFile(folder.path() / "index.json"), before);
 }
 

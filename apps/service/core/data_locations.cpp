@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "apps/service/store/download_store.h"
+#include "platform/file_replace.h"
 #include "platform/locations.h"
 
 namespace vn {
@@ -54,24 +55,18 @@ std::optional<std::filesystem::path> ChooseBestCandidate(const std::filesystem::
   return best;
 }
 
-// Copies beside the target first and renames it into place, so a crash never
+// The copy is made beside the target and renamed into place, so a crash never
 // leaves a half-copied database at the target. A journal left by the file
 // being replaced belongs to that file and would be replayed into the copy.
 void CopyIntoPlace(const std::filesystem::path& source, const std::filesystem::path& target) {
   std::error_code ignored;
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ignored);
-  std::filesystem::path staging = target;
-  staging += ".adopting";
-  std::error_code error;
-  std::filesystem::copy_file(source, staging, std::filesystem::copy_options::overwrite_existing,
-                             error);
-  if (!error) {
-    std::filesystem::path journal = target;
-    journal += "-journal";
-    std::filesystem::remove(journal, ignored);
-    std::filesystem::rename(staging, target, error);
-  }
-  if (error) std::filesystem::remove(staging, ignored);
+  std::filesystem::path journal = target;
+  journal += "-journal";
+  // Removed only when the copy can be read at all; replacement is then whole or nothing.
+  if (!std::filesystem::is_regular_file(source, ignored)) return;
+  std::filesystem::remove(journal, ignored);
+  platform::ReplaceFileWithCopy(target, source);
 }
 
 }  // namespace

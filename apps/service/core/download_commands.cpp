@@ -3,14 +3,15 @@
 // list and the store untouched. `Queue`, delete's `Cancel` and file removals run
 // after the service mutex is released.
 #include <chrono>
-#include <filesystem>
 
 #include "apps/service/core/download_service.h"
+#include "apps/service/core/free_file_name.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/engine/download_engine.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/store/download_store.h"
 #include "apps/service/torrent/torrent_engine.h"
+#include "platform/http.h"
 #include "platform/locations.h"
 
 namespace vn {
@@ -22,24 +23,14 @@ std::string TaskNotFound() { return ErrorAnswer("Task not found"); }
 std::string MissingId() { return ErrorAnswer("Missing id"); }
 
 // The text after the URL's last "/", query and fragment included; never a name
-// that would point outside the output folder.
+// that would point outside the output folder, and never one holding a "/" or
+// a zero byte.
 std::string FileNameFromUrl(const std::string& url) {
   const auto slash = url.rfind('/');
   if (slash == std::string::npos) return kDefaultFileName;
   std::string name = url.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return kDefaultFileName;
+  if (!IsSafeFileName(name)) return kDefaultFileName;
   return name;
-}
-
-// A client's file name may name sub-folders of the output folder, but must
-// stay inside it.
-bool IsSafeFileName(const std::string& fileName) {
-  const std::filesystem::path path(fileName);
-  if (path.is_absolute() || path.has_root_path()) return false;
-  for (const auto& part : path) {
-    if (part == "." || part == "..") return false;
-  }
-  return true;
 }
 
 std::int64_t NowMillis() {
@@ -72,11 +63,15 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   const auto maxSpeed = arguments.value("maxSpeedBytesPerSecond", std::int64_t{0});
 
   if (url.empty()) return ErrorAnswer("Missing url");
+  // A zero byte cuts a text short where the system reads it: the download
+  // would fetch, write and remove elsewhere than where it is listed.
+  if (HasZeroByte(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
+  if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
   if (outputPath.empty()) outputPath = platform::DefaultDownloadFolder().string();
   if (fileName.empty()) {
     fileName = FileNameFromUrl(url);
   } else if (!IsSafeFileName(fileName)) {
-    return ErrorAnswer("Invalid file name");
+    return ErrorAnswer(kInvalidFileName);
   }
 
   DownloadTask task;
@@ -94,6 +89,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     task.id = NewDownloadId();
+    task.fileName = ChooseFreeFileName(task, tasks);
     tasks.push_back(task);
     store->Save(task);
   }

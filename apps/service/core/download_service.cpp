@@ -51,7 +51,10 @@ bool IsOneOf(DownloadStatus status, std::initializer_list<DownloadStatus> status
 DownloadService::DownloadService() : updateSink(std::make_shared<TaskUpdateSink>()) {}
 
 DownloadService::~DownloadService() {
-  if (running.exchange(false) && pipeServer) pipeServer->Stop();
+  // First, whatever Bootstrap reached: no request may run against a component
+  // that is being destroyed.
+  running.store(false);
+  if (pipeServer) pipeServer->Stop();
   {
     std::lock_guard<std::mutex> lock(updateSink->mutex);
     updateSink->service = nullptr;
@@ -120,6 +123,13 @@ void DownloadService::Bootstrap() {
 void DownloadService::ReconcileStoredTasks() {
   for (auto& task : tasks) {
     task.speedBytesPerSecond = 0;
+    if (!HasSafeFilePaths(task)) {
+      // Written by an older version: every path derived from it may name
+      // something else, so nothing on disk is looked at or touched for it.
+      task.status = DownloadStatus::Failed;
+      task.failureReason = kInvalidFileName;
+      continue;
+    }
     const auto finalPath = FinalFilePath(task);
     const auto segmentsFolder = SegmentsFolder(task);
     const bool finalExists = Exists(finalPath);

@@ -2,6 +2,7 @@
 // task list, the store or the HTTP engine, and take no service lock.
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/task_json.h"
+#include "apps/service/engine/partial_files.h"
 #include "apps/service/torrent/torrent_engine.h"
 #include "platform/locations.h"
 
@@ -17,6 +18,16 @@ std::string DownloadService::HandleEnqueueTorrent(const std::string& request) {
   if (magnet.empty() && torrentFilePath.empty()) {
     return ErrorAnswer("Provide a magnet link or .torrent file");
   }
+  // Below this point a zero byte would cut the text short: the engine would add
+  // another torrent, or write into another folder, than the one asked for.
+  if (HasZeroByte(magnet)) {
+    return ErrorAnswer(std::string(TorrentEngine::kInvalidMagnet) + "the link holds a zero byte");
+  }
+  if (magnet.empty() && HasZeroByte(torrentFilePath)) {
+    return ErrorAnswer(std::string(TorrentEngine::kUnreadableTorrentFile) +
+                       "the path holds a zero byte");
+  }
+  if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
 
   std::string error;
   const auto id = !magnet.empty()

@@ -1,6 +1,7 @@
 #include "apps/service/engine/partial_files.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -8,7 +9,26 @@
 
 namespace vn {
 
+bool HasZeroByte(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+bool IsSafeFileName(const std::string& fileName) {
+  // A zero byte ends the name where the system reads it, so the path the
+  // system sees is not the one checked here.
+  if (fileName.empty() || HasZeroByte(fileName)) return false;
+  const std::filesystem::path path(fileName);
+  if (path.has_root_path() || !path.has_filename()) return false;
+  for (const auto& part : path) {
+    if (part == "." || part == "..") return false;
+  }
+  return true;
+}
+
+bool HasSafeFilePaths(const DownloadTask& task) {
+  return !task.outputPath.empty() && !HasZeroByte(task.outputPath) && IsSafeFileName(task.fileName);
+}
+
 std::filesystem::path FinalFilePath(const DownloadTask& task) {
+  if (!HasSafeFilePaths(task)) throw std::invalid_argument(kInvalidFileName);
   return std::filesystem::path(task.outputPath) / task.fileName;
 }
 
@@ -83,10 +103,67 @@ bool KeepEarlierProgress(const DownloadTask& task, std::int64_t queuedTotalBytes
   return !changed(task.etag, probe.etag) && !changed(task.lastModified, probe.lastModified);
 }
 
-void RemoveDownloadFiles(const DownloadTask& task, bool removeFinalFile) {
+namespace {
+
+using std::filesystem::file_type;
+
+file_type TypeOf(const std::filesystem::path& path) {
   std::error_code ignored;
-  std::filesystem::remove_all(SegmentsFolder(task), ignored);
-  if (removeFinalFile) std::filesystem::remove(FinalFilePath(task), ignored);
+  return std::filesystem::symlink_status(path, ignored).type();
+}
+
+// Whether path lies strictly below folder, compared without touching the disk.
+bool IsStrictlyInside(const std::filesystem::path& path, const std::filesystem::path& folder) {
+  const auto relative = path.lexically_normal().lexically_relative(folder.lexically_normal());
+  return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
+// Whether every sub-folder that fileName names below the output folder is a
+// real folder: through a link, the final file would be somewhere else.
+bool SubFoldersAreReal(const DownloadTask& task) {
+  std::filesystem::path folder(task.outputPath);
+  const std::filesystem::path subFolders = std::filesystem::path(task.fileName).parent_path();
+  for (const auto& part : subFolders) {
+    folder /= part;
+    if (TypeOf(folder) != file_type::directory) return false;
+  }
+  return true;
+}
+
+// Removes the folder's entries that are not folders (links as links), then the
+// folder itself if that emptied it. Never descends.
+void RemoveSegmentsFolder(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  if (TypeOf(folder) != file_type::directory) {
+    if (TypeOf(folder) == file_type::symlink) std::filesystem::remove(folder, ignored);
+    return;
+  }
+  std::filesystem::directory_iterator entries(folder, ignored);
+  for (const auto& entry : entries) {
+    if (TypeOf(entry.path()) != file_type::directory) std::filesystem::remove(entry, ignored);
+  }
+  std::filesystem::remove(folder, ignored);  // only when empty
+}
+
+}  // namespace
+
+void RemoveDownloadFiles(const DownloadTask& task, bool removeFinalFile) {
+  try {
+    if (!HasSafeFilePaths(task) || !SubFoldersAreReal(task)) return;
+    const std::filesystem::path outputFolder(task.outputPath);
+    const std::filesystem::path finalFile = FinalFilePath(task);
+    const std::filesystem::path segments = SegmentsFolder(task);
+    if (!IsStrictlyInside(finalFile, outputFolder) || !IsStrictlyInside(segments, outputFolder)) {
+      return;
+    }
+    RemoveSegmentsFolder(segments);
+    if (removeFinalFile && TypeOf(finalFile) != file_type::directory) {
+      std::error_code ignored;
+      std::filesystem::remove(finalFile, ignored);
+    }
+  } catch (const std::exception&) {
+    // Out of memory while building a path: clean-up is best effort.
+  }
 }
 
 }  // namespace vn

@@ -16,10 +16,28 @@ namespace vn {
 
 struct ProbeResult;
 
-// outputPath joined with fileName.
+// The failure text for a download whose folder or name is unusable.
+inline constexpr const char* kInvalidFileName = "Invalid file name";
+
+// Whether text holds a zero byte, which no path handed to the system may hold.
+bool HasZeroByte(const std::string& text);
+
+// Whether a client's file name names a file strictly inside the output folder:
+// not empty, no zero byte, relative, no "." or ".." part, no trailing separator.
+// Sub-folders are allowed.
+bool IsSafeFileName(const std::string& fileName);
+
+// Whether every path of task can be derived safely: a named output folder
+// without a zero byte, and a safe file name. Nothing is created, written or
+// removed for a task that fails this.
+bool HasSafeFilePaths(const DownloadTask& task);
+
+// outputPath joined with fileName. Throws std::invalid_argument
+// (kInvalidFileName) unless HasSafeFilePaths(task).
 std::filesystem::path FinalFilePath(const DownloadTask& task);
 
-// The final file's path with ".segments" appended, in the same folder. Pure.
+// The final file's path with ".segments" appended, in the same folder. Pure;
+// throws as FinalFilePath does.
 std::filesystem::path SegmentsFolder(const DownloadTask& task);
 
 // "<index>.part" inside the segment folder. Pure.
@@ -40,8 +58,13 @@ bool ReconcilePartFiles(DownloadTask& task);
 bool KeepEarlierProgress(const DownloadTask& task, std::int64_t queuedTotalBytes,
                          const ProbeResult& probe);
 
-// Removes the segment folder with its contents and, with removeFinalFile, the
-// final file. Ignores every error.
+// The one way a download's files are removed. Removes the entries of the
+// segment folder that are not folders, then the segment folder when that left
+// it empty, and with removeFinalFile the final file unless it is a folder.
+// Symbolic links are removed, never followed: a link planted as the final file,
+// as the segment folder or inside it goes, its target stays. Does nothing at
+// all for a task without HasSafeFilePaths, or whose sub-folders are not real
+// folders. Ignores every error; never throws.
 void RemoveDownloadFiles(const DownloadTask& task, bool removeFinalFile);
 
 }  // namespace vn

@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "apps/service/engine/checksum.h"
 #include "apps/service/engine/partial_files.h"
+#include "platform/file_replace.h"
 #include "platform/output_file.h"
 #include "platform/sha256.h"
 
@@ -24,14 +26,17 @@ namespace vn {
 namespace {
 
 constexpr std::size_t kHashBufferBytes = 65536;
+// Inside the segment folder, which belongs to this download alone.
+constexpr const char* kJoiningFileName = "joining.part";
+constexpr const char* kCreateFailed = "Failed to create final output file";
 // Each partial file is joined whole, never cut to its range: a partial file
 // longer than its range (a write that failed after reaching the disk, an older
 // plan's longer file) then makes the joined file too long, and the size check
 // that follows refuses it instead of hiding the inconsistency.
 constexpr std::int64_t kWholeFile = std::numeric_limits<std::int64_t>::max();
 
-std::vector<std::filesystem::path> PiecesInOffsetOrder(const DownloadTask& task,
-                                           const std::filesystem::path& segmentsFolder) {
+std::vector<std::filesystem::path> PiecesInOffsetOrder(
+    const DownloadTask& task, const std::filesystem::path& segmentsFolder) {
   std::vector<std::size_t> order(task.segments.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -102,12 +107,52 @@ class PieceHasher {
   std::thread thread;
 };
 
+// A file already at the final name is this download's own when it holds what
+// the download last completed with (a completed download that runs again), or
+// exactly what was just joined (replacing it then loses nothing). Anything else
+// is the user's or another program's.
+bool IsOwnFinishedFile(const DownloadTask& task, const std::string& joinedDigest,
+                       const std::filesystem::path& finalPath) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(finalPath, error))) {
+    return false;
+  }
+  try {
+    const std::string digest = NormalizeChecksum(ComputeFileSha256(finalPath, {}));
+    return digest == joinedDigest ||
+           (!task.actualChecksum.empty() && digest == task.actualChecksum);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Gives the joined file its final name without ever replacing a file that is
+// not this download's own.
+void PlaceJoinedFile(const DownloadTask& task, const std::string& joinedDigest,
+                     const std::filesystem::path& joined, const std::filesystem::path& finalPath) {
+  const auto outcome = platform::MoveWithoutReplacing(joined, finalPath);
+  if (outcome == platform::MoveOutcome::kMoved) return;
+  std::error_code error;
+  if (outcome == platform::MoveOutcome::kTargetExists &&
+      IsOwnFinishedFile(task, joinedDigest, finalPath)) {
+    std::filesystem::rename(joined, finalPath, error);
+    if (!error) return;
+  }
+  std::filesystem::remove(joined, error);
+  throw std::runtime_error(kCreateFailed);
+}
+
 }  // namespace
 
 std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path& segmentsFolder,
                           const std::filesystem::path& finalPath, FinishingReporter& reporter) {
-  auto output = platform::OutputFile::Create(finalPath);
-  if (!output) throw std::runtime_error("Failed to create final output file");
+  // Joined under a name of its own first, so that no file at the final name
+  // is truncated before it is known to be this download's.
+  const std::filesystem::path joined = segmentsFolder / kJoiningFileName;
+  std::error_code ignored;
+  std::filesystem::remove(joined, ignored);
+  auto output = platform::OutputFile::Create(joined);
+  if (!output) throw std::runtime_error(kCreateFailed);
   const std::vector<std::filesystem::path> pieces = PiecesInOffsetOrder(task, segmentsFolder);
 
   PieceHasher hasher(pieces);
@@ -128,7 +173,9 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
   if (!output->Close()) throw std::runtime_error("Failed to write final output file");
   while (!hasher.WaitFor(std::chrono::milliseconds(50))) reportHashed();
   reportHashed();
-  return hasher.Digest();
+  std::string digest = hasher.Digest();
+  PlaceJoinedFile(task, digest, joined, finalPath);
+  return digest;
 }
 
 }  // namespace vn

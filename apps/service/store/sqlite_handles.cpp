@@ -55,8 +55,11 @@ void CheckSqlite(int result, sqlite3* connection) {
   if (result != SQLITE_OK && result != SQLITE_DONE) ThrowLastError(connection);
 }
 
+// Texts are bound and read with their lengths: a zero byte inside one must
+// neither cut it short on the way in nor hide on the way out.
 void BindText(sqlite3_stmt* statement, int index, const std::string& text) {
-  CheckSqlite(sqlite3_bind_text(statement, index, text.c_str(), -1, SQLITE_TRANSIENT),
+  CheckSqlite(sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                  SQLITE_UTF8),
               sqlite3_db_handle(statement));
 }
 
@@ -71,7 +74,8 @@ void BindInt(sqlite3_stmt* statement, int index, std::int32_t value) {
 std::string ColumnText(sqlite3_stmt* statement, int column) {
   const unsigned char* text = sqlite3_column_text(statement, column);
   if (text == nullptr) return {};
-  return std::string(reinterpret_cast<const char*>(text));
+  const int size = sqlite3_column_bytes(statement, column);
+  return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
 }  // namespace vn

@@ -36,8 +36,6 @@ namespace {
 
 constexpr const char* kTorrentIdPrefix = "tor_";
 constexpr const char* kNotRunning = "Torrent engine is not running";
-constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
-constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
 constexpr const char* kAddFailed = "Could not add torrent: ";
 constexpr const char* kNotRegularFile = "not a regular file";
 

@@ -50,6 +50,10 @@ class TorrentEngine {
   // built.
   void Start(const std::filesystem::path& folder);
 
+  // Prefixes of the add failures; a detail follows each.
+  static constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
+  static constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
+
   // Return the new "tor_" id, or an empty id with error set to
   // "Torrent engine is not running", "Invalid magnet link: ...",
   // "Could not read .torrent file: ..." ("... not a regular file" for a folder,

@@ -16,12 +16,13 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/file_replace.h"
+
 namespace vn {
 namespace {
 
 using nlohmann::json;
 
-constexpr const char* kTemporarySuffix = ".tmp";
 constexpr const char* kBrokenInfix = ".broken-";
 constexpr int kMaxBrokenNameAttempts = 1000;
 
@@ -172,26 +173,7 @@ bool WriteTorrentRegistry(const std::filesystem::path& folder,
   }
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
-  const std::filesystem::path target = folder / kTorrentRegistryFileName;
-  std::filesystem::path staging = target;
-  staging += kTemporarySuffix;
-  {
-    std::ofstream output(staging, std::ios::binary | std::ios::trunc);
-    if (!output) return false;
-    output.write(text.data(), static_cast<std::streamsize>(text.size()));
-    output.close();
-    if (!output) {
-      std::filesystem::remove(staging, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(staging, target, error);
-  if (error) {
-    std::filesystem::remove(staging, ignored);
-    return false;
-  }
-  return true;
+  return platform::ReplaceFileContents(folder / kTorrentRegistryFileName, text);
 }
 
 }  // namespace vn

@@ -10,8 +10,11 @@
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/write_resume_data.hpp>
+#include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "platform/file_replace.h"
 
 namespace vn {
 
@@ -20,7 +23,6 @@ namespace lt = libtorrent;
 namespace {
 
 constexpr const char* kResumeSuffix = ".resume";
-constexpr const char* kTemporarySuffix = ".tmp";
 // Far above the resume data of any real torrent (piece bitfields, file list).
 constexpr std::uintmax_t kMaxResumeFileBytes = std::uintmax_t{64} << 20;
 
@@ -56,24 +58,8 @@ bool WriteResumeFile(const std::filesystem::path& folder, const lt::add_torrent_
   } catch (const std::exception&) {
     return false;
   }
-  const std::filesystem::path target = ResumeFilePath(folder, hashes);
-  std::filesystem::path staging = target;
-  staging += kTemporarySuffix;
-  std::error_code ignored;
-  {
-    std::ofstream output(staging, std::ios::binary | std::ios::trunc);
-    if (!output) return false;
-    output.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    output.close();
-    if (!output) {
-      std::filesystem::remove(staging, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(staging, target, error);
-  if (error) std::filesystem::remove(staging, ignored);
-  return !error;
+  return platform::ReplaceFileContents(ResumeFilePath(folder, hashes),
+                                      std::string_view(bytes.data(), bytes.size()));
 }
 
 std::optional<lt::add_torrent_params> ReadResumeFile(const std::filesystem::path& folder,
