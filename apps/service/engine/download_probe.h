@@ -27,9 +27,11 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
 // Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
 // are retried, other 4xx fail at once. A 416 naming a total of 0 is an empty
 // resource, not a failure. stopRequested ends the attempts (and an attempt in
-// flight); the run then fails with the latest error. Throws std::runtime_error.
-// Called on the run thread only.
-ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,
-                          const std::atomic<bool>& stopRequested);
+// flight); the run then fails with the latest error, or, when no attempt got
+// an answer yet, nullopt is returned: the run was stopped before it began.
+// Throws std::runtime_error. Called on the run thread only.
+std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
+                                         const platform::RequestTarget& target,
+                                         const std::atomic<bool>& stopRequested);
 
 }  // namespace vn
