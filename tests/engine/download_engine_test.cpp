@@ -396,6 +396,24 @@ TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
   EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
 }
 
+// Once the transfer is over a pause changes nothing, but a cancel still does.
+TEST_F(DownloadEngineTest, StopWhileFinishingCancelsButDoesNotPause) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(kMiB)});
+  for (const bool cancel : {false, true}) {
+    const DownloadTask task = Task(cancel ? "cancelled.bin" : "paused.bin");
+    engine.SetTaskUpdateCallback([&, forward = log->Callback()](const DownloadTask& report) {
+      if (report.status == DownloadStatus::Verifying) {
+        cancel ? engine.Cancel(report.id) : engine.Pause(report.id);
+      }
+      forward(report);
+    });
+    const DownloadTask end = RunToEnd(task, cancel ? 2 : 1);
+    EXPECT_EQ(end.status, cancel ? DownloadStatus::Cancelled : DownloadStatus::Completed);
+    EXPECT_EQ(std::filesystem::exists(FinalFilePath(task)), !cancel);
+    EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+  }
+}
+
 TEST_F(DownloadEngineTest, ExpectedChecksumMatchesInAnyCaseAndSpacing) {
   const std::string body = test::MakeContent(5000);
   server.SetResource("/file.bin", {.body = body});

@@ -289,10 +289,14 @@ void TaskRun::Finish() {
     throw std::runtime_error("Checksum verification failed");
   }
 
-  RemoveDownloadFiles(task, false);
-  task.segments.clear();
   task.finalizeDone = 0;
   task.finalizeTotal = 0;
+  // A pause cannot stop a transfer that is over, but a cancel that came while
+  // joining or hashing still decides what the download ends as.
+  if (control.SettleStop() && !control.pauseRequested.load()) return EndStopped();
+
+  RemoveDownloadFiles(task, false);
+  task.segments.clear();
   task.status = DownloadStatus::Completed;
   Report();
 }
