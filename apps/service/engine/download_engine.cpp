@@ -1,7 +1,8 @@
 // The run registry: one process-wide map from task id to the control block of
 // the id's latest run. An entry lives from Queue until that run ends; a later
 // Queue of the id replaces it, and the earlier run, which keeps its own
-// control, then erases nothing when it ends.
+// control, then erases nothing when it ends. The controls of one id also form
+// a chain, newest first, along which each run waits for the earlier ones.
 #include "apps/service/engine/download_engine.h"
 
 #include <memory>
