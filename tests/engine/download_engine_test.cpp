@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <functional>
 #include <thread>
 
 #include "apps/service/engine/partial_files.h"
@@ -520,44 +519,6 @@ TEST_F(DownloadEngineTest, PauseReachesOnlyTheLatestRunOfAnId) {
   EXPECT_EQ(second->status, DownloadStatus::Paused) << second->failureReason;
   EXPECT_EQ(server.Counters().requests, 2);
   EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
-}
-
-// Every run of an id waits for all earlier ones, whether it or they were
-// stopped: a run's reports never begin before the previous run's end.
-TEST_F(DownloadEngineTest, RunsOfAnIdFollowOneAnotherWhateverStopsThem) {
-  const std::string body = test::MakeContent(2 * kMiB);
-  server.SetResource("/file.bin", {.body = body, .bytesPerSecondPerConnection = 4 * kMiB});
-  struct Case {
-    std::function<void(const std::string&)> stopSecond;
-    DownloadStatus secondEnd;
-  };
-  const std::vector<Case> cases = {
-      {[&](const std::string& id) { engine.Pause(id); }, DownloadStatus::Paused},
-      {[&](const std::string& id) { engine.Cancel(id); }, DownloadStatus::Cancelled},
-  };
-  int round = 0;
-  for (const Case& c : cases) {
-    log = ReportLog::Create();
-    engine.SetTaskUpdateCallback(log->Callback());
-    DownloadTask task = Task("file" + std::to_string(++round) + ".bin");
-    for (std::uint64_t serial : {1, 2, 3}) {
-      task.runSerial = serial;
-      engine.Queue(task, serial == 3 ? StartMode::FromZero : StartMode::Continue);
-      if (serial == 2) c.stopSecond(task.id);
-    }
-    ASSERT_TRUE(log->WaitForEnd(3));
-    std::uint64_t latest = 0;
-    std::vector<DownloadStatus> ends;
-    for (const DownloadTask& report : log->Reports()) {
-      EXPECT_GE(report.runSerial, latest) << "a report of an earlier run came late";
-      latest = report.runSerial;
-      if (test::IsTerminal(report.status)) ends.push_back(report.status);
-    }
-    EXPECT_EQ(ends, (std::vector<DownloadStatus>{DownloadStatus::Completed, c.secondEnd,
-                                                 DownloadStatus::Completed}));
-    EXPECT_EQ(FinalFile(task), body);
-    EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
-  }
 }
 
 TEST_F(DownloadEngineTest, ControlOfUnknownIdsDoesNothing) {
