@@ -159,6 +159,52 @@ TEST_F(DownloadCommands, ResumeRightAfterCancelRevivesTheLiveRun) {
   EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("r.bin"))), Sha256Hex(body));
 }
 
+// Commands sent back to back to a running download: whatever runs they stop
+// or start, one run at a time touches the files and the last command decides.
+TEST_F(DownloadCommands, CommandsInQuickSuccessionSettleOnTheLastOne) {
+  const auto body = MakeContent(6 * 1024 * 1024);
+  server.SetResource("/busy.bin", Resource(body, 512 * 1024));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"retry_download", "cancel_download", "retry_download"}, "Completed"},
+      {{"pause_download", "resume_download", "cancel_download", "retry_download"}, "Completed"},
+      {{"retry_download", "pause_download", "resume_download"}, "Completed"},
+      {{"retry_download", "cancel_download"}, "Cancelled"},
+      {{"pause_download", "resume_download", "cancel_download"}, "Cancelled"},
+  };
+  int round = 0;
+  for (const auto& [commands, outcome] : cases) {
+    const std::string name = "busy" + std::to_string(++round) + ".bin";
+    SCOPED_TRACE(name + " ends " + outcome);
+    server.ResetCounters();
+    const auto id = Enqueue({{"url", server.Url("/busy.bin")}, {"fileName", name}});
+    const auto running = WaitUntil(id, [](const nlohmann::json& t) {
+      return t["status"] == "Downloading" && t["downloadedBytes"] > 100000;
+    });
+    for (const auto& type : commands) {
+      EXPECT_EQ(Send({{"type", type}, {"id", id}}).dump(), R"({"ok":true})") << type;
+    }
+    if (outcome == "Completed") {
+      WaitForStatus(id, "Completed", std::chrono::seconds(60));
+      EXPECT_EQ(Sha256Hex(ReadFile(OutputFile(name))), Sha256Hex(body));
+    } else {
+      // The stopped runs end one after the other and the last removes the
+      // files; none of their reports may turn the list away from Cancelled.
+      WaitUntil(id, [&](const nlohmann::json& t) {
+        return !fs::exists(OutputFile(name + ".segments")) && t["status"] == "Cancelled";
+      });
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+      while (std::chrono::steady_clock::now() < until) {
+        ASSERT_EQ(Find(id)["status"], "Cancelled") << Find(id);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      EXPECT_FALSE(fs::exists(OutputFile(name)));
+    }
+    // One run's workers plus the probe of the run that follows it.
+    EXPECT_LE(server.Counters().maxConcurrentConnections,
+              running["connectionCount"].get<int>() + 1);
+  }
+}
+
 TEST_F(DownloadCommands, CancelKeepsTheTaskListedAndRemovesItsFiles) {
   server.SetResource("/c.bin", Resource(MakeContent(2 * 1024 * 1024), 256 * 1024));
   const auto id = Enqueue({{"url", server.Url("/c.bin")}});

@@ -419,6 +419,24 @@ TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
   EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
 }
 
+// Once the transfer is over a pause changes nothing, but a cancel still does.
+TEST_F(DownloadEngineTest, StopWhileFinishingCancelsButDoesNotPause) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(kMiB)});
+  for (const bool cancel : {false, true}) {
+    const DownloadTask task = Task(cancel ? "cancelled.bin" : "paused.bin");
+    engine.SetTaskUpdateCallback([&, forward = log->Callback()](const DownloadTask& report) {
+      if (report.status == DownloadStatus::Verifying) {
+        cancel ? engine.Cancel(report.id) : engine.Pause(report.id);
+      }
+      forward(report);
+    });
+    const DownloadTask end = RunToEnd(task, cancel ? 2 : 1);
+    EXPECT_EQ(end.status, cancel ? DownloadStatus::Cancelled : DownloadStatus::Completed);
+    EXPECT_EQ(std::filesystem::exists(FinalFilePath(task)), !cancel);
+    EXPECT_FALSE(std::filesystem::exists(SegmentsFolder(task)));
+  }
+}
+
 TEST_F(DownloadEngineTest, ExpectedChecksumMatchesInAnyCaseAndSpacing) {
   const std::string body = test::MakeContent(5000);
   server.SetResource("/file.bin", {.body = body});
@@ -520,10 +538,11 @@ TEST_F(DownloadEngineTest, PauseReachesOnlyTheLatestRunOfAnId) {
   const auto first = log->WaitForEnd(1);
   const auto second = log->WaitForEnd(2);
   ASSERT_TRUE(first && second);
-  // The second run was stopped while it waited for the first, before its probe.
-  EXPECT_EQ(first->status, DownloadStatus::Failed);
-  EXPECT_EQ(first->failureReason, "Failed to probe the download");
-  EXPECT_EQ(second->status, DownloadStatus::Completed) << second->failureReason;
+  // The second run was paused while it waited for the first: it stays alive
+  // until the first has ended, then ends paused without a request.
+  EXPECT_EQ(first->status, DownloadStatus::Completed) << first->failureReason;
+  EXPECT_EQ(second->status, DownloadStatus::Paused) << second->failureReason;
+  EXPECT_EQ(server.Counters().requests, 2);
   EXPECT_TRUE(test::WaitUntilNotRunning(engine, task.id));
 }
 

@@ -33,6 +33,14 @@ namespace {
 constexpr std::size_t kMaxRequestHeadBytes = 65536;
 constexpr auto kThrottleSlice = std::chrono::milliseconds(10);
 
+// Waits up to timeout; false as soon as the peer hangs up, so that a client
+// that let go no longer counts as an open connection while we throttle.
+bool WaitUnlessPeerGone(int fd, std::chrono::milliseconds timeout) {
+  pollfd peer{fd, POLLRDHUP, 0};
+  if (poll(&peer, 1, static_cast<int>(timeout.count())) <= 0) return true;
+  return (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0;
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -389,7 +397,7 @@ bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, s
       const auto elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
       if (static_cast<double>(sent) >= elapsed.count() * static_cast<double>(bytesPerSecond)) {
-        std::this_thread::sleep_for(kThrottleSlice);
+        if (!WaitUnlessPeerGone(fd, kThrottleSlice)) return false;
         continue;
       }
     }

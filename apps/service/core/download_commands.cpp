@@ -49,6 +49,24 @@ std::string DownloadService::NewDownloadId() {
   return "dl_" + std::to_string(millis);
 }
 
+DownloadTask DownloadService::NextRun(DownloadTask& task) {
+  ++task.runSerial;
+  return task;
+}
+
+void DownloadService::QueueRun(const DownloadTask& run, StartMode mode) {
+  try {
+    engine->Queue(run, mode);
+  } catch (...) {
+    // The run this one was to follow is the id's latest again (the engine put
+    // it back), so its reports count again.
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(run.id);
+    if (task != nullptr && task->runSerial == run.runSerial) --task->runSerial;
+    throw;
+  }
+}
+
 std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   const auto arguments = nlohmann::json::parse(request);
   const auto url = arguments.value("url", std::string());
@@ -128,8 +146,8 @@ std::string DownloadService::HandleResumeDownload(const std::string& request) {
     if (task == nullptr) return TaskNotFound();
     pendingPauseIds.erase(id);
     pendingResumeIds.insert(id);
-    if (engine->IsRunning(id) && task->status != DownloadStatus::Paused) {
-      engine->Resume(id);
+    // A run that is already ending for its stop cannot be revived.
+    if (task->status != DownloadStatus::Paused && engine->Resume(id)) {
       task->status = DownloadStatus::Downloading;
       task->failureReason.clear();
       store->Save(*task);
@@ -139,9 +157,9 @@ std::string DownloadService::HandleResumeDownload(const std::string& request) {
     task->speedBytesPerSecond = 0;
     task->failureReason.clear();
     store->Save(*task);
-    copy = *task;
+    copy = NextRun(*task);
   }
-  engine->Queue(copy);
+  QueueRun(copy, StartMode::Continue);
   return OkAnswer(true);
 }
 
@@ -190,7 +208,9 @@ std::string DownloadService::HandleRetryDownload(const std::string& request) {
     std::lock_guard<std::mutex> lock(mutex);
     DownloadTask* task = FindTask(id);
     if (task == nullptr) return TaskNotFound();
-    RemoveDownloadFiles(*task, true);
+    // A live run must not go on writing what the new run starts over; the new
+    // run removes the files once the stopped one has ended.
+    engine->Cancel(id);
     task->totalBytes = 0;
     task->downloadedBytes = 0;
     task->speedBytesPerSecond = 0;
@@ -198,9 +218,9 @@ std::string DownloadService::HandleRetryDownload(const std::string& request) {
     task->failureReason.clear();
     task->status = DownloadStatus::Queued;
     store->Save(*task);
-    copy = *task;
+    copy = NextRun(*task);
   }
-  engine->Queue(copy);
+  QueueRun(copy, StartMode::FromZero);
   return OkAnswer(true);
 }
 

@@ -172,18 +172,18 @@ void DownloadService::OnTaskUpdate(const DownloadTask& update) {
   // A report for a download deleted meanwhile is dropped: it must not come back.
   if (current == nullptr) return;
 
+  // An earlier run of the id, stopped or still winding down, no longer speaks
+  // for the download: the latest command queued a newer run.
+  if (update.runSerial != current->runSerial) return;
+
+  // The latest run's own reports can still cross a pause or resume command.
   const bool inPause = pendingPauseIds.count(update.id) > 0;
   const bool inResume = pendingResumeIds.count(update.id) > 0;
-  const bool lateEarlierPause =
-      update.status == DownloadStatus::Paused &&
-      IsOneOf(current->status,
-              {DownloadStatus::Queued, DownloadStatus::Starting, DownloadStatus::Downloading}) &&
-      engine && engine->IsRunning(update.id);
   const bool progressCrossingPause =
       inPause && IsOneOf(update.status, {DownloadStatus::Queued, DownloadStatus::Starting,
                                          DownloadStatus::Downloading, DownloadStatus::Verifying});
   const bool pauseCrossingResume = inResume && update.status == DownloadStatus::Paused;
-  if (lateEarlierPause || progressCrossingPause || pauseCrossingResume) return;
+  if (progressCrossingPause || pauseCrossingResume) return;
 
   // Reports of the finishing phase change only what the store does not keep;
   // a durable save for each would stall the run on the disk for nothing.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/service/engine/download_task.h"
+#include "apps/service/engine/start_mode.h"
 
 namespace vn {
 
@@ -61,6 +62,14 @@ class DownloadService {
 
   // A fresh "dl_" id that no listed task has. Caller holds `mutex`.
   std::string NewDownloadId();
+
+  // Makes the listed task's next run its latest (reports of earlier runs are
+  // ignored from now on) and returns the copy to queue. Caller holds `mutex`.
+  DownloadTask NextRun(DownloadTask& task);
+
+  // Queues run (from NextRun) without holding `mutex`. When the engine cannot
+  // start it, the run it was to follow counts again and the error goes on.
+  void QueueRun(const DownloadTask& run, StartMode mode);
 
   // The listed task with id, or null. Caller holds `mutex`.
   DownloadTask* FindTask(const std::string& id);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 namespace vn {
@@ -28,29 +29,65 @@ struct DownloadControl {
       std::chrono::steady_clock::now();  // guarded by limiterMutex
   std::int64_t windowBytes = 0;          // guarded by limiterMutex
 
-  // Set once, when this run has ended and no longer touches the download's
-  // files; a later run of the same id waits for it before it starts.
+  // Once the run has acted on a stop (it is ending Paused or Cancelled) a
+  // resume can no longer revive it. revivals counts the stops a resume took
+  // back, so the run can tell workers that stopped for a revoked stop.
+  std::mutex settleMutex;
+  bool stopSettled = false;  // guarded by settleMutex
+  std::atomic<int> revivals{0};
+
+  // Run thread: whether a stop is requested; if so, the run is now ending.
+  bool SettleStop() {
+    std::lock_guard lock(settleMutex);
+    stopSettled = stopRequested.load();
+    return stopSettled;
+  }
+
+  // Takes back a stop unless the run has already acted on it.
+  bool Revive() {
+    std::lock_guard lock(settleMutex);
+    if (stopSettled) return false;
+    pauseRequested.store(false);
+    if (stopRequested.exchange(false)) ++revivals;
+    return true;
+  }
+
+  // Ordering of the runs of one id. A run touches the download's files only
+  // after every earlier run of the id has ended; a stop request does not
+  // shorten that wait, because a stopped run is alive until it returns.
   std::mutex finishMutex;
   std::condition_variable finishSignal;
-  bool finished = false;  // guarded by finishMutex
+  bool finished = false;                     // guarded by finishMutex
+  std::shared_ptr<DownloadControl> previous;  // guarded by finishMutex; the run this one follows
 
-  void MarkFinished() {
+  // Marks this run as ended. A run that ran had waited for its predecessors,
+  // so it lets go of them; a run whose thread never started keeps them, and
+  // whoever follows it waits for them through it.
+  void MarkFinished(bool ran) {
+    std::shared_ptr<DownloadControl> released;
     {
       std::lock_guard lock(finishMutex);
       finished = true;
+      if (ran) released = std::move(previous);
     }
     finishSignal.notify_all();
   }
 
-  // Waits until this run has finished or the other run's stop flag is raised
-  // (checked every few milliseconds). Returns true when finished.
-  bool WaitFinished(const std::atomic<bool>& otherStop) {
-    std::unique_lock lock(finishMutex);
-    while (!finished) {
-      if (otherStop.load()) return false;
-      finishSignal.wait_for(lock, std::chrono::milliseconds(20));
+  // Blocks until every earlier run of the id has ended. Bounded by those runs,
+  // each of which ends on its own (every request has its timeouts).
+  void WaitForEarlierRuns() {
+    std::shared_ptr<DownloadControl> current;
+    {
+      std::lock_guard lock(finishMutex);
+      current = previous;
     }
-    return true;
+    while (current) {
+      std::unique_lock lock(current->finishMutex);
+      current->finishSignal.wait(lock, [&] { return current->finished; });
+      auto next = current->previous;
+      lock.unlock();
+      current = std::move(next);
+    }
   }
 };
 

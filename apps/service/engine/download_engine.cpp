@@ -1,7 +1,8 @@
 // The run registry: one process-wide map from task id to the control block of
 // the id's latest run. An entry lives from Queue until that run ends; a later
 // Queue of the id replaces it, and the earlier run, which keeps its own
-// control, then erases nothing when it ends.
+// control, then erases nothing when it ends. The controls of one id also form
+// a chain, newest first, along which each run waits for the earlier ones.
 #include "apps/service/engine/download_engine.h"
 
 #include <memory>
@@ -48,30 +49,44 @@ void DownloadEngine::SetTaskUpdateCallback(TaskUpdateCallback callback) {
   onTaskUpdate = std::move(callback);
 }
 
-void DownloadEngine::Queue(const DownloadTask& task) {
+void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   auto control = std::make_shared<DownloadControl>();
   control->speedLimitEnabled.store(task.useSpeedLimiter && task.maxSpeedBytesPerSecond > 0);
   control->speedLimit.store(task.maxSpeedBytesPerSecond);
 
-  std::shared_ptr<DownloadControl> previous;
+  RunRegistry& registry = Registry();
+  std::shared_ptr<DownloadControl> replaced;
   {
-    RunRegistry& registry = Registry();
     std::lock_guard lock(registry.mutex);
     std::shared_ptr<DownloadControl>& slot = registry.runs[task.id];
-    previous = std::exchange(slot, control);
+    replaced = std::exchange(slot, control);
+    std::lock_guard finishLock(control->finishMutex);
+    control->previous = replaced;
   }
 
   try {
-    std::thread([task, control, previous, callback = onTaskUpdate] {
-      RunDownloadTask(task, *control, callback, previous.get());
+    std::thread([task, control, mode, callback = onTaskUpdate] {
+      control->WaitForEarlierRuns();
+      RunDownloadTask(task, *control, callback, mode);
       Unregister(task.id, control);
-      control->MarkFinished();
+      control->MarkFinished(true);
     }).detach();
   } catch (...) {
-    // No run will end this entry or signal its end: do both here, so the id
-    // neither looks running forever nor blocks its next run.
-    Unregister(task.id, control);
-    control->MarkFinished();
+    // No run will end this entry: the run it replaced is the id's run again.
+    // A later run that already follows this one still waits, through it, for
+    // the earlier runs.
+    {
+      std::lock_guard lock(registry.mutex);
+      const auto found = registry.runs.find(task.id);
+      if (found != registry.runs.end() && found->second == control) {
+        if (replaced) {
+          found->second = replaced;
+        } else {
+          registry.runs.erase(found);
+        }
+      }
+    }
+    control->MarkFinished(false);
     throw;
   }
 }
@@ -94,13 +109,11 @@ void DownloadEngine::Cancel(const std::string& id) {
   }
 }
 
-void DownloadEngine::Resume(const std::string& id) {
+bool DownloadEngine::Resume(const std::string& id) {
   RunRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
-  if (const auto control = Find(registry, id)) {
-    control->pauseRequested.store(false);
-    control->stopRequested.store(false);
-  }
+  const auto control = Find(registry, id);
+  return control != nullptr && control->Revive();
 }
 
 bool DownloadEngine::IsRunning(const std::string& id) const {

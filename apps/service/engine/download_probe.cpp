@@ -16,6 +16,8 @@ constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
 // A 206 body this small is read to its end so that the connection can carry
 // the first segment; anything larger is abandoned.
 constexpr std::int64_t kSmallProbeBody = 1024;
+// The failure while no attempt has ended with an error of its own.
+constexpr const char* kNoAnswerYet = "Failed to probe the download";
 
 // Sleeps for delay unless stopRequested is raised first; true when it slept
 // the whole time.
@@ -46,10 +48,11 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
   return total;
 }
 
-ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,
-                          const std::atomic<bool>& stopRequested) {
+std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
+                                         const platform::RequestTarget& target,
+                                         const std::atomic<bool>& stopRequested) {
   platform::HttpConnection connection(session);
-  std::string lastError = "Failed to probe the download";
+  std::string lastError = kNoAnswerYet;
   ProbeResult result;
 
   for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
@@ -107,6 +110,9 @@ ProbeResult ProbeDownload(platform::HttpSession& session, const platform::Reques
     break;
   }
 
+  // A stop ends the probe as the stop says, whether it came before, during or
+  // between attempts: the server may well be fine.
+  if (!lastError.empty() && stopRequested.load()) return std::nullopt;
   if (!lastError.empty()) throw std::runtime_error(lastError);
   return result;
 }

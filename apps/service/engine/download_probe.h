@@ -27,10 +27,12 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
 // Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
 // are retried; every other status but 200 and 206 fails at once with "Server
 // returned HTTP N". A 416 naming a total of 0 is an empty resource, not a
-// failure. stopRequested ends the attempts (and an attempt in
-// flight); the run then fails with the latest error. Throws std::runtime_error.
-// Called on the run thread only.
-ProbeResult ProbeDownload(platform::HttpSession& session, const platform::RequestTarget& target,
-                          const std::atomic<bool>& stopRequested);
+// failure. stopRequested ends the attempts (and an attempt in flight); when
+// no attempt succeeded by then, nullopt is returned: the run was stopped, and
+// ends as the stop says. Throws std::runtime_error with the latest error
+// otherwise. Called on the run thread only.
+std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
+                                         const platform::RequestTarget& target,
+                                         const std::atomic<bool>& stopRequested);
 
 }  // namespace vn

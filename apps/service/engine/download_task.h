@@ -57,6 +57,10 @@ struct DownloadTask {
   std::int32_t connectionCount = 1;
   DownloadStatus status = DownloadStatus::Queued;
   std::vector<DownloadSegment> segments;
+  // Which run of the download this copy belongs to: the service numbers the
+  // runs it queues and ignores reports of any but the latest. Never stored,
+  // never listed.
+  std::uint64_t runSerial = 0;
 };
 
 // "Queued" for Queued and for every value outside Starting..Cancelled.

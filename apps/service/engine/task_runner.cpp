@@ -54,7 +54,7 @@ class TaskRun {
   TaskRun(const DownloadTask& queued, DownloadControl& control, const TaskReport& report)
       : queued(queued), task(queued), control(control), report(report) {}
 
-  void Run(DownloadControl* previousRun);
+  void Run(StartMode mode);
   void Fail(const std::string& reason) noexcept;
 
  private:
@@ -66,6 +66,9 @@ class TaskRun {
   bool ProbeAndTransfer(platform::HttpSession& session, const platform::RequestTarget& target);
   void Prepare(const ProbeResult& probe);
   void DiscardProgress();
+  // Ends the run as its stop asked: Paused keeps the progress, Cancelled
+  // removes the files.
+  void EndStopped();
   // Returns false when the run ended paused or cancelled.
   bool Transfer(platform::HttpSession& session, const platform::RequestTarget& target);
   void RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target);
@@ -86,17 +89,20 @@ class TaskRun {
   std::atomic<bool> resourceChanged{false};
 };
 
-void TaskRun::Run(DownloadControl* previousRun) {
+void TaskRun::Run(StartMode mode) {
   task.status = DownloadStatus::Starting;
   task.speedBytesPerSecond = 0;
   task.failureReason.clear();
   const platform::RequestTarget target =
       platform::MakeRequestTarget(task.url, task.userAgent, task.referrer);
 
-  // Two runs of one id would write the same partial files; the earlier one
-  // must be gone before this one looks at them.
-  if (previousRun != nullptr) previousRun->WaitFinished(control.stopRequested);
-
+  // Earlier runs of the id have ended (the engine waited for them), so what
+  // they left can go now without pulling it from under a live transfer.
+  if (mode == StartMode::FromZero) {
+    RemoveDownloadFiles(task, true);
+    task.segments.clear();
+    task.downloadedBytes = 0;
+  }
   platform::HttpSession session;
   if (!ProbeAndTransfer(session, target)) return;
   Finish();
@@ -105,7 +111,16 @@ void TaskRun::Run(DownloadControl* previousRun) {
 bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
                                const platform::RequestTarget& target) {
   for (int restarts = 0;; ++restarts) {
-    Prepare(ProbeDownload(session, target, control.stopRequested));
+    // A stop that came before the probe succeeded (also while this run waited
+    // for earlier ones) ends the run as asked, unless a resume took it back.
+    std::optional<ProbeResult> probe;
+    while (!(probe = ProbeDownload(session, target, control.stopRequested))) {
+      if (control.SettleStop()) {
+        EndStopped();
+        return false;
+      }
+    }
+    Prepare(*probe);
     try {
       return Transfer(session, target);
     } catch (const ResourceChangedError&) {
@@ -155,28 +170,40 @@ void TaskRun::DiscardProgress() {
 bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTarget& target) {
   task.status = DownloadStatus::Downloading;
   Report();
-  RunWorkers(session, target);
-
-  if (control.stopRequested.load()) {
-    if (control.pauseRequested.load()) {
-      task.status = DownloadStatus::Paused;
-    } else {
-      task.status = DownloadStatus::Cancelled;
-      task.downloadedBytes = 0;
-      for (DownloadSegment& segment : task.segments) segment.downloadedBytes = 0;
-      RemoveDownloadFiles(task, true);
-    }
-    Report();
-    return false;
-  }
-  if (resourceChanged.load()) throw ResourceChangedError();
   const bool sizeKnown = task.totalBytes > 0;
-  for (const DownloadSegment& segment : task.segments) {
-    const bool incomplete =
-        sizeKnown ? segment.downloadedBytes < SegmentLength(segment) : !wholeBodyReceived.load();
-    if (incomplete) throw std::runtime_error("One or more download segments are incomplete");
+  const auto incomplete = [&] {
+    for (const DownloadSegment& segment : task.segments) {
+      if (sizeKnown ? segment.downloadedBytes < SegmentLength(segment) : !wholeBodyReceived.load()) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (;;) {
+    const int revivals = control.revivals.load();
+    RunWorkers(session, target);
+    if (control.SettleStop()) {
+      EndStopped();
+      return false;
+    }
+    if (resourceChanged.load()) throw ResourceChangedError();
+    // Workers that ended for a stop a resume took back go on with the rest.
+    if (control.revivals.load() == revivals || !incomplete()) break;
   }
+  if (incomplete()) throw std::runtime_error("One or more download segments are incomplete");
   return true;
+}
+
+void TaskRun::EndStopped() {
+  if (control.pauseRequested.load()) {
+    task.status = DownloadStatus::Paused;
+  } else {
+    task.status = DownloadStatus::Cancelled;
+    task.downloadedBytes = 0;
+    for (DownloadSegment& segment : task.segments) segment.downloadedBytes = 0;
+    RemoveDownloadFiles(task, true);
+  }
+  Report();
 }
 
 void TaskRun::RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target) {
@@ -299,10 +326,14 @@ void TaskRun::Finish() {
     throw std::runtime_error("Checksum verification failed");
   }
 
-  RemoveDownloadFiles(task, false);
-  task.segments.clear();
   task.finalizeDone = 0;
   task.finalizeTotal = 0;
+  // A pause cannot stop a transfer that is over, but a cancel that came while
+  // joining or hashing still decides what the download ends as.
+  if (control.SettleStop() && !control.pauseRequested.load()) return EndStopped();
+
+  RemoveDownloadFiles(task, false);
+  task.segments.clear();
   task.status = DownloadStatus::Completed;
   Report();
 }
@@ -321,11 +352,11 @@ void TaskRun::Fail(const std::string& reason) noexcept {
 }  // namespace
 
 void RunDownloadTask(const DownloadTask& queued, DownloadControl& control, const TaskReport& report,
-                     DownloadControl* previousRun) noexcept {
+                     StartMode mode) noexcept {
   std::optional<TaskRun> run;
   try {
     run.emplace(queued, control, report);
-    run->Run(previousRun);
+    run->Run(mode);
   } catch (const std::exception& error) {
     if (run) run->Fail(error.what());
   } catch (...) {
