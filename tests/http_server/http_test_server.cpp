@@ -397,7 +397,7 @@ bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, s
       const auto elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
       if (static_cast<double>(sent) >= elapsed.count() * static_cast<double>(bytesPerSecond)) {
-        if (!WaitUnlessPeerGone(fd, kThrottleSlice)) return false;
+        if (!WaitUnlessPeerGone(channel.fd, kThrottleSlice)) return false;
         continue;
       }
     }
