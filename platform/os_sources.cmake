@@ -1,2 +1,3 @@
-# Sockets, folders and files.
-target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp)
+# Sockets, folders, files and the processes a client starts.
+target_sources(vn_platform PRIVATE pipe_unix.cpp locations.cpp output_file_linux.cpp
+  background_process_linux.cpp)
