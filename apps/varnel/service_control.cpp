@@ -125,7 +125,10 @@ int RunServiceStop(Console& console) {
   }
   if (const auto systemctl = EnabledUserUnitManager(); !systemctl.empty()) {
     platform::RunProgram(systemctl, {"--user", "stop", kUserUnitName}, kSystemctlTimeout);
-  } else if (!platform::AskProcessToStop(*pid)) {
+  }
+  // Also a service started outside the unit while it is enabled.
+  if (platform::ProcessRunning(*pid) && !platform::AskProcessToStop(*pid) &&
+      platform::ProcessRunning(*pid)) {
     throw ServiceUnavailable("the download service (pid " + std::to_string(*pid) +
                              ") cannot be asked to stop");
   }
