@@ -56,13 +56,15 @@ cat >"$unpacked/download.sh" <<'INNER'
 set -euo pipefail
 varnel="$1/root/usr/bin/varnel"
 coproc server { exec "$2" "$1/served/sample.bin"; }
+# bash forgets server_PID as soon as the server has ended.
+server_pid=$server_PID
 read -r url <&"${server[0]}"
 status=0
 "$varnel" add "$url" --wait || status=$?
 "$varnel" doctor || status=$?
 "$varnel" service stop || status=$?
 exec {server[1]}>&-
-wait "$server_PID" || true
+wait "$server_pid" || true
 exit "$status"
 INNER
 if [ "$(id -u)" -eq 0 ]; then unshare_flags=(--net); else unshare_flags=(--net --map-root-user); fi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <thread>
 
 #include "apps/service/store/download_store.h"
 #include "apps/varnel/browser_manifests.h"
@@ -28,6 +29,8 @@ constexpr const char* kInvalidMagnetPrefix = "Invalid magnet link: ";
 // values works on the same files.
 constexpr const char* kDataRootVariables[] = {"LOCALAPPDATA", "XDG_DATA_HOME", "HOME"};
 constexpr const char* kStartFix = "varnel service start";
+constexpr int kDatabaseAttempts = 10;
+constexpr std::chrono::milliseconds kDatabaseRetryPause{100};
 
 struct Check {
   std::string what;
@@ -106,7 +109,12 @@ Check DatabaseCheck(const Findings& found) {
     return Pass("the database " + found.database.string() +
                 " is not there yet (the service makes it)");
   }
-  const int count = CountStoredDownloads(found.database);
+  // The service may hold the write lock for a moment; only a lasting failure counts.
+  int count = CountStoredDownloads(found.database);
+  for (int attempt = 1; count < 0 && attempt < kDatabaseAttempts; ++attempt) {
+    std::this_thread::sleep_for(kDatabaseRetryPause);
+    count = CountStoredDownloads(found.database);
+  }
   if (count < 0) {
     return Fail("the database " + found.database.string() + " does not open",
                 "move it aside (mv " + found.database.string() + " " + found.database.string() +
