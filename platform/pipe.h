@@ -43,6 +43,12 @@ std::optional<std::string> SendPipeRequest(const std::string& name, const std::s
                                            std::size_t maxResponseBytes,
                                            std::chrono::milliseconds timeout);
 
+// The pid of the process of this user listening on the pipe, read from the
+// socket's peer credentials, without sending a request (the server sees an
+// empty connection and drops it). nullopt when nothing listens: no socket file,
+// connection refused, unsafe runtime folder.
+std::optional<int> PipeServerPid(const std::string& name, std::chrono::milliseconds timeout);
+
 // Server side: one listening socket, serving one connection at a time on a
 // thread of its own. Created and stopped from one thread (the owner's). The
 // handler runs on the serving thread only, never twice at once; a handler that

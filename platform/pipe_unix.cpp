@@ -109,11 +109,17 @@ sockaddr_un MakeAddress(const std::filesystem::path& path) {
   return address;
 }
 
-std::optional<uid_t> PeerUid(int fd) {
+std::optional<ucred> PeerCredentials(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return std::nullopt;
-  return credentials.uid;
+  return credentials;
+}
+
+std::optional<uid_t> PeerUid(int fd) {
+  const auto credentials = PeerCredentials(fd);
+  if (!credentials) return std::nullopt;
+  return credentials->uid;
 }
 
 enum class Readiness { kReady, kTimedOut, kWoken, kFailed };
@@ -310,6 +316,20 @@ std::optional<std::string> SendPipeRequest(const std::string& name, const std::s
                     std::min(static_cast<std::size_t>(got), maxResponseBytes - response.size()));
   }
   return response;
+}
+
+std::optional<int> PipeServerPid(const std::string& name, std::chrono::milliseconds timeout) {
+  std::filesystem::path path;
+  try {
+    path = PipePath(name);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  const Connection connection = Connect(path, Clock::now() + timeout);
+  if (!connection.fd.Valid()) return std::nullopt;
+  const auto credentials = PeerCredentials(connection.fd.Get());
+  if (!credentials || credentials->uid != geteuid()) return std::nullopt;
+  return static_cast<int>(credentials->pid);
 }
 
 struct PipeListener::State {

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Configures and builds one build tree. Usage: scripts/build.sh [release|sanitize]
+# Configures and builds one build tree, all of it or only the named targets.
+# Usage: scripts/build.sh [release|sanitize] [TARGET...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-release}
+shift || true
+targets=()
+if [ $# -gt 0 ]; then targets=(--target "$@"); fi
 case "$kind" in
   release) dir="$root/build/release"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_SANITIZE=OFF) ;;
   sanitize) dir="$root/build/sanitize"; flags=(-DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON) ;;
@@ -19,4 +23,4 @@ fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
 fi
-cmake --build "$dir" -j "$(nproc)"
+cmake --build "$dir" -j "$(nproc)" "${targets[@]}"

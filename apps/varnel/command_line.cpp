@@ -4,22 +4,26 @@
 #include <functional>
 #include <iostream>
 
+#include "apps/varnel/browser_commands.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/commands.h"
+#include "apps/varnel/doctor.h"
+#include "apps/varnel/service_control.h"
 
 namespace vn::cli {
 namespace {
 
 constexpr const char* kDescription =
-    "varnel: talk to the Varnel download service (start it with scripts/run-service.sh or "
-    "`service`).";
+    "varnel: talk to the Varnel download service. Commands that need the service start it "
+    "when it is not running (unless --no-start is given).";
 
 constexpr const char* kFooter =
     "Sizes and rates: 1500, 500K, 2M, 2MiB, 1.5 GiB (K, M, G, T are powers of 1024).\n"
     "\n"
     "Exit codes:\n"
     "  0    success\n"
-    "  1    the download failed, or with --wait ended other than Completed\n"
+    "  1    the download failed, or with --wait ended other than Completed; a doctor check "
+    "failed\n"
     "  2    usage error\n"
     "  3    the download service is unavailable\n"
     "  4    the service refused the command\n"
@@ -36,16 +40,58 @@ void AddWaitFlag(CLI::App* command, bool& wait) {
                     "Ctrl-C stops waiting, the download goes on");
 }
 
+// service, browser and doctor: set-up commands, which never start the service
+// on demand.
+void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& console,
+                      BrowserInstallOptions& install, Action& action) {
+  auto* service = app.add_subcommand("service", "Start, stop or show the download service");
+  service->require_subcommand(1);
+  service->add_subcommand("start", "Start the service in the background")->callback([&] {
+    action = [&] { return RunServiceStart(console); };
+  });
+  service->add_subcommand("stop", "Ask the running service to end, and wait for it")->callback([&] {
+    action = [&] { return RunServiceStop(console); };
+  });
+  service->add_subcommand("status", "Show the pid, socket, data root and number of downloads")
+      ->callback([&] { action = [&] { return RunServiceStatus(client, console); }; });
+
+  auto* browser =
+      app.add_subcommand("browser", "Hook the native-messaging host up to this user's browsers");
+  browser->require_subcommand(1);
+  auto* installCommand =
+      browser->add_subcommand("install", "Write the manifest for every browser found");
+  installCommand->add_option("--chrome-extension-id", install.chromeExtensionIds,
+                             "Id of the extension for Chrome, Chromium, Edge and Brave "
+                             "(repeatable)");
+  installCommand->add_option("--firefox-extension-id", install.firefoxExtensionId,
+                             "Id of the Firefox extension");
+  installCommand->callback([&] { action = [&] { return RunBrowserInstall(console, install); }; });
+  browser->add_subcommand("uninstall", "Remove the manifests that install wrote")->callback([&] {
+    action = [&] { return RunBrowserUninstall(console); };
+  });
+  browser->add_subcommand("status", "List each browser, its manifest and its last handshake")
+      ->callback([&] { action = [&] { return RunBrowserStatus(console); }; });
+
+  app.add_subcommand("doctor", "Check the set-up; each failed check names its fix")->callback([&] {
+    action = [&] { return RunDoctor(client, console); };
+  });
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   Console console;
-  const ServiceClient client;
+  ServiceClient client;
   Action action;
+  bool noStart = false;
 
   CLI::App app{kDescription, "varnel"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  // Subcommands pass options they do not know up here: `varnel add URL --no-start`.
+  app.fallthrough();
+  app.add_flag("--no-start", noStart,
+               "Never start the download service; fail with exit code 3 when it is not running");
 
   AddOptions add;
   int connections = 0;
@@ -119,12 +165,22 @@ int RunCommandLine(int argc, char** argv) {
   auto* watchCommand = app.add_subcommand("watch", "Show all downloads live until Ctrl-C");
   watchCommand->callback([&] { action = [&] { return RunWatch(client, console); }; });
 
+  BrowserInstallOptions install;
+  AddSetupCommands(app, client, console, install, action);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help
     console.Error(std::string(error.what()) + " (see `varnel --help`)");
     return kExitUsage;
+  }
+
+  // Only the commands that work through the service start it on demand.
+  const bool startsService = !app.got_subcommand("service") && !app.got_subcommand("browser") &&
+                             !app.got_subcommand("doctor");
+  if (startsService && !noStart) {
+    client.StartOnDemand([&] { StartServiceOnDemand(console); });
   }
 
   try {

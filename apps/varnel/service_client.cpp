@@ -1,5 +1,7 @@
 #include "apps/varnel/service_client.h"
 
+#include <utility>
+
 #include "apps/varnel/cli_errors.h"
 #include "platform/pipe.h"
 
@@ -7,7 +9,7 @@ namespace vn::cli {
 namespace {
 
 constexpr const char* kNotRunning =
-    "the download service is not running; start it with scripts/run-service.sh or `service`";
+    "the download service is not running; start it with `varnel service start`";
 
 }  // namespace
 
@@ -24,7 +26,11 @@ std::string ServiceClient::Exchange(const nlohmann::json& request) const {
                      " (shorten the URL, names or paths)");
   }
   // One byte more than allowed tells a full answer from a cut one.
-  const auto answer = platform::SendPipeRequest(pipeName, text, maxAnswerBytes + 1, timeout);
+  auto answer = platform::SendPipeRequest(pipeName, text, maxAnswerBytes + 1, timeout);
+  if (auto start = std::exchange(onDemand, nullptr); !answer && start) {
+    start();
+    answer = platform::SendPipeRequest(pipeName, text, maxAnswerBytes + 1, timeout);
+  }
   if (!answer) throw ServiceUnavailable(kNotRunning);
   if (answer->empty()) {
     throw ServiceUnavailable("the download service gave no answer (it closed the connection or " +

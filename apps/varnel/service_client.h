@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -34,6 +35,11 @@ class ServiceClient {
   // none (torrent commands answer a bare {"ok":false}).
   nlohmann::json Call(const nlohmann::json& request, const std::string& refusedText) const;
 
+  // start runs at most once, at the first request that finds no service
+  // listening, which is then tried again. Only a command's first request may
+  // start one: a service that goes away while a command waits stays gone.
+  void StartOnDemand(std::function<void()> start) { onDemand = std::move(start); }
+
   // Checks an answer already received, as Call does.
   static nlohmann::json CheckAnswer(const std::string& answer, const std::string& refusedText);
 
@@ -41,6 +47,7 @@ class ServiceClient {
   std::string pipeName;
   std::chrono::milliseconds timeout;
   std::size_t maxAnswerBytes;
+  mutable std::function<void()> onDemand;  // emptied by the first request
 };
 
 }  // namespace vn::cli

@@ -42,7 +42,8 @@ std::string LengthPrefix(std::uint32_t size) {
 }
 
 HostProcess::HostProcess(const std::filesystem::path& program,
-                         const std::filesystem::path& workingFolder) {
+                         const std::filesystem::path& workingFolder,
+                         const std::vector<std::string>& arguments) {
   int toHost[2];
   int fromHost[2];
   if (pipe2(toHost, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -54,8 +55,13 @@ HostProcess::HostProcess(const std::filesystem::path& program,
   posix_spawn_file_actions_adddup2(&actions, fromHost[1], STDOUT_FILENO);
   posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
   const std::string programText = program.string();
-  char* argv[] = {const_cast<char*>(programText.c_str()), nullptr};
-  const int result = posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv, environ);
+  std::vector<std::string> owned{programText};
+  owned.insert(owned.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : owned) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  const int result =
+      posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(toHost[0]);
   close(fromHost[1]);

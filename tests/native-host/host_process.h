@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vn::test {
 
@@ -27,8 +28,10 @@ std::string LengthPrefix(std::uint32_t size);
 
 class HostProcess {
  public:
-  // Starts program in workingFolder with the test's environment.
-  HostProcess(const std::filesystem::path& program, const std::filesystem::path& workingFolder);
+  // Starts program in workingFolder with the test's environment and arguments
+  // (a browser passes the caller's origin).
+  HostProcess(const std::filesystem::path& program, const std::filesystem::path& workingFolder,
+              const std::vector<std::string>& arguments = {});
   // Kills the host if it is still running and reaps it.
   ~HostProcess();
   HostProcess(const HostProcess&) = delete;

@@ -12,18 +12,20 @@ namespace {
 // No service runs in these tests: whatever varnel says, it says on its own.
 
 TEST(VarnelWithoutService, EveryCommandExitsThreeAndSaysHowToStartTheService) {
-  const std::vector<std::vector<std::string>> commands = {{"list"},
-                                                          {"list", "--json"},
-                                                          {"pause", "dl_1"},
-                                                          {"limit", "dl_1", "off"},
-                                                          {"add", "http://127.0.0.1:9/x.bin"},
-                                                          {"watch"}};
+  // --no-start before or after the subcommand keeps varnel from starting one.
+  const std::vector<std::vector<std::string>> commands = {
+      {"list", "--no-start"},
+      {"--no-start", "list", "--json"},
+      {"pause", "dl_1", "--no-start"},
+      {"limit", "dl_1", "off", "--no-start"},
+      {"add", "http://127.0.0.1:9/x.bin", "--no-start"},
+      {"--no-start", "watch"}};
   for (const auto& command : commands) {
     const auto result = RunVarnel(command);
     EXPECT_EQ(result.exitCode, 3) << command[0];
     EXPECT_EQ(result.errors,
               "varnel: the download service is not running; start it with "
-              "scripts/run-service.sh or `service`\n")
+              "`varnel service start`\n")
         << command[0];
     EXPECT_EQ(result.output, "") << command[0];
   }

@@ -1,0 +1,68 @@
+#include "apps/varnel/program_locations.h"
+
+#include "platform/locations.h"
+#include "platform/process.h"
+
+namespace vn::cli {
+namespace {
+
+struct Companion {
+  const char* overrideVariable;
+  const char* installedName;  // in <prefix>/libexec/varnel
+  const char* buildFolder;    // apps/<folder>/<installedName> in a build tree
+};
+
+constexpr Companion kService{kServiceOverride, "service", "service"};
+constexpr Companion kNativeHost{kNativeHostOverride, "native-host", "native-host"};
+
+std::vector<std::filesystem::path> Candidates(const Companion& companion) {
+  if (const auto chosen = platform::GetEnvironment(companion.overrideVariable)) {
+    return {std::filesystem::path(*chosen)};
+  }
+  const auto own = platform::ProgramPath();
+  if (own.empty()) return {};
+  const auto folder = own.parent_path();
+  return {folder.parent_path() / "libexec" / "varnel" / companion.installedName,
+          folder.parent_path() / companion.buildFolder / companion.installedName};
+}
+
+std::filesystem::path Find(const Companion& companion) {
+  for (const auto& candidate : Candidates(companion)) {
+    std::error_code error;
+    const auto status = std::filesystem::status(candidate, error);
+    const auto executable = std::filesystem::perms::owner_exec |
+                            std::filesystem::perms::group_exec |
+                            std::filesystem::perms::others_exec;
+    if (candidate.is_absolute() && !error && std::filesystem::is_regular_file(status) &&
+        (status.permissions() & executable) != std::filesystem::perms::none) {
+      return candidate.lexically_normal();
+    }
+  }
+  return {};
+}
+
+std::filesystem::path AbsoluteVariable(const char* name) {
+  const auto value = platform::GetEnvironment(name);
+  if (!value || value->empty() || (*value)[0] != '/') return {};
+  return *value;
+}
+
+}  // namespace
+
+std::filesystem::path FindServiceBinary() { return Find(kService); }
+
+std::filesystem::path FindNativeHostBinary() { return Find(kNativeHost); }
+
+std::vector<std::filesystem::path> ServiceBinaryCandidates() { return Candidates(kService); }
+
+std::filesystem::path ServiceLogPath() {
+  if (auto state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {
+    return state / "varnel" / "service.log";
+  }
+  if (auto home = AbsoluteVariable("HOME"); !home.empty()) {
+    return home / ".local" / "state" / "varnel" / "service.log";
+  }
+  return platform::ResolveDataRoot() / "service.log";
+}
+
+}  // namespace vn::cli

@@ -1,0 +1,33 @@
+// serve-file FILE: serves FILE's bytes at /FILENAME on 127.0.0.1 (an ephemeral
+// port) until standard input ends, for scripts that test installed binaries.
+// Prints the URL as its first line.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "tests/http_server/http_test_server.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: serve-file FILE\n";
+    return 2;
+  }
+  const std::filesystem::path file = argv[1];
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    std::cerr << "serve-file: cannot read " << file << "\n";
+    return 1;
+  }
+  vn::test::HttpTestServer server;
+  vn::test::ResourceOptions resource;
+  resource.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string path = "/" + file.filename().string();
+  server.SetResource(path, resource);
+  std::cout << server.Url(path) << std::endl;
+  std::string ignored;
+  while (std::getline(std::cin, ignored)) {
+  }
+  return 0;
+}
