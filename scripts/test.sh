@@ -36,3 +36,6 @@ for kind in release sanitize; do
   echo "== tests ($kind)"
   in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$jobs" --timeout 300
 done
+# The Debian package made from the release tree: file list, dependencies, and
+# a download with its unpacked binaries.
+"$root/scripts/check-package.sh"
