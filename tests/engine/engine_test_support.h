@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "apps/service/engine/download_engine.h"
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 
 namespace vn::test {
 

@@ -3,7 +3,7 @@
 // databases count as candidates depends on where the program lies.
 #include <cstdio>
 
-#include "apps/service/core/data_locations.h"
+#include "apps/service/core/legacy_database.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "apps/service/core/data_locations.h"
+#include "apps/service/core/legacy_database.h"
 #include "apps/service/store/download_store.h"
 #include "platform/locations.h"
 #include "tests/store/sqlite_test_file.h"

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <thread>
 
-#include "apps/service/core/data_locations.h"
+#include "apps/service/core/legacy_database.h"
 #include "apps/service/engine/download_engine.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/pipe/pipe_server.h"

@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "apps/service/engine/start_mode.h"
 
 namespace vn {

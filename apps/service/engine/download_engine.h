@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "apps/service/engine/start_mode.h"
 
 namespace vn {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 
 namespace vn {
 

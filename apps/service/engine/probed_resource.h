@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "platform/http.h"
 
 namespace vn {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "apps/service/engine/finishing_reporter.h"
 
 namespace vn {

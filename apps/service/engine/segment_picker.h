@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 
 namespace vn {
 

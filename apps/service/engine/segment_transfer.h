@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "apps/service/engine/download_control.h"
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "platform/http.h"
 
 namespace vn {

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "apps/service/engine/download_control.h"
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "apps/service/engine/start_mode.h"
 
 namespace vn {

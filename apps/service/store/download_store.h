@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 
 namespace vn {
 

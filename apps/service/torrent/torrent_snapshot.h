@@ -2,7 +2,7 @@
 
 #include <libtorrent/torrent_status.hpp>
 
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 #include "apps/service/torrent/torrent_entry.h"
 
 namespace vn {

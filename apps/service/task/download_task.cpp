@@ -1,4 +1,4 @@
-#include "apps/service/engine/download_task.h"
+#include "apps/service/task/download_task.h"
 
 #include <array>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "apps/service/core/data_locations.h"
+#include "apps/service/core/legacy_database.h"
 
 #include <cstdint>
 #include <exception>
