@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "apps/service/core/download_service.h"
+#include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/free_file_name.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/engine/download_engine.h"
@@ -12,7 +13,6 @@
 #include "apps/service/store/download_store.h"
 #include "apps/service/torrent/torrent_engine.h"
 #include "platform/http.h"
-#include "platform/locations.h"
 
 namespace vn {
 namespace {
@@ -85,12 +85,16 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   // would fetch, write and remove elsewhere than where it is listed.
   if (HasZeroByte(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
   if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
-  if (outputPath.empty()) outputPath = platform::DefaultDownloadFolder().string();
+  outputPath = ResolveOutputFolder(outputPath);
   if (fileName.empty()) {
-    fileName = FileNameFromUrl(url);
+    fileName = FitFileName(FileNameFromUrl(url));
   } else if (!IsSafeFileName(fileName)) {
     return ErrorAnswer(kInvalidFileName);
+  } else if (!FileNameFits(fileName)) {
+    return ErrorAnswer(kFileNameTooLong);
   }
+  // Refused now rather than after the whole file has been fetched.
+  if (!IsWellFormedChecksum(expectedChecksum)) return ErrorAnswer(kInvalidChecksum);
 
   DownloadTask task;
   task.url = url;

@@ -4,6 +4,7 @@
 #include <set>
 #include <system_error>
 
+#include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/engine/partial_files.h"
 
 namespace vn {
@@ -38,22 +39,13 @@ bool IsFree(const DownloadTask& task, const std::set<std::string>& targets) {
          !PresentOnDisk(finalFile) && !PresentOnDisk(segments);
 }
 
-std::string NumberedName(const std::string& fileName, unsigned number) {
-  const auto lastPart = fileName.rfind('/') + 1;  // 0 without a sub-folder
-  const auto dot = fileName.rfind('.');
-  const bool hasExtension = dot != std::string::npos && dot > lastPart;
-  const auto stemEnd = hasExtension ? dot : fileName.size();
-  return fileName.substr(0, stemEnd) + " (" + std::to_string(number) + ")" +
-         fileName.substr(stemEnd);
-}
-
 }  // namespace
 
 std::string ChooseFreeFileName(const DownloadTask& task, const std::vector<DownloadTask>& listed) {
   const std::set<std::string> targets = ListedTargets(listed);
   DownloadTask candidate = task;
   for (unsigned number = 1; !IsFree(candidate, targets); ++number) {
-    candidate.fileName = NumberedName(task.fileName, number);
+    candidate.fileName = FitFileName(task.fileName, " (" + std::to_string(number) + ")");
   }
   return candidate.fileName;
 }

@@ -1,10 +1,10 @@
 // Torrents live only in the torrent engine: these handlers never touch the
 // task list, the store or the HTTP engine, and take no service lock.
 #include "apps/service/core/download_service.h"
+#include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/torrent/torrent_engine.h"
-#include "platform/locations.h"
 
 namespace vn {
 
@@ -14,7 +14,6 @@ std::string DownloadService::HandleEnqueueTorrent(const std::string& request) {
   const auto magnet = arguments.value("magnet", std::string());
   const auto torrentFilePath = arguments.value("torrentFilePath", std::string());
   auto outputPath = arguments.value("outputPath", std::string());
-  if (outputPath.empty()) outputPath = platform::DefaultDownloadFolder().string();
   if (magnet.empty() && torrentFilePath.empty()) {
     return ErrorAnswer("Provide a magnet link or .torrent file");
   }
@@ -28,6 +27,7 @@ std::string DownloadService::HandleEnqueueTorrent(const std::string& request) {
                        "the path holds a zero byte");
   }
   if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
+  outputPath = ResolveOutputFolder(outputPath);
 
   std::string error;
   const auto id = !magnet.empty()

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <iostream>
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert.hpp>
 #include <libtorrent/alert_types.hpp>
@@ -15,7 +16,6 @@
 #include <libtorrent/session_params.hpp>
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_info.hpp>
-#include <iostream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -27,6 +27,7 @@
 #include "apps/service/torrent/torrent_registry.h"
 #include "apps/service/torrent/torrent_resume_data.h"
 #include "apps/service/torrent/torrent_snapshot.h"
+#include "platform/regular_file.h"
 
 namespace vn {
 
@@ -37,7 +38,6 @@ namespace {
 constexpr const char* kTorrentIdPrefix = "tor_";
 constexpr const char* kNotRunning = "Torrent engine is not running";
 constexpr const char* kAddFailed = "Could not add torrent: ";
-constexpr const char* kNotRegularFile = "not a regular file";
 
 // How often the resume data of torrents that changed is saved while they run,
 // and how often the engine looks at libtorrent's alerts between requests.
@@ -48,20 +48,27 @@ constexpr auto kStopSaveDeadline = std::chrono::seconds(5);
 constexpr lt::resume_data_flags_t kSaveFlags =
     lt::torrent_handle::flush_disk_cache | lt::torrent_handle::save_info_dict;
 
+// Far above any real .torrent file (the info dictionary of a torrent with
+// hundreds of thousands of files), and small enough to hold in memory.
+constexpr std::size_t kMaxTorrentFileBytes = std::size_t{32} << 20;
+
 // The .torrent file's info, or null with error set. Only regular files are
-// read: a folder, a device or a pipe named as a .torrent file never is.
+// read: a folder, a device or a pipe named as a .torrent file never is, and
+// naming one never blocks the caller.
 std::shared_ptr<lt::torrent_info> LoadTorrentFile(const std::string& path, std::string& error) {
-  std::error_code statError;
-  const auto type = std::filesystem::status(path, statError).type();
-  if (type != std::filesystem::file_type::not_found && !statError &&
-      type != std::filesystem::file_type::regular) {
-    error = kNotRegularFile;
+  std::string content;
+  try {
+    content = platform::ReadRegularFile(path, kMaxTorrentFileBytes);
+  } catch (const std::exception& readError) {
+    error = readError.what();
     return nullptr;
   }
-  lt::error_code readError;
-  auto info = std::make_shared<lt::torrent_info>(path, readError);
-  if (readError) {
-    error = readError.message();
+  lt::error_code decodeError;
+  auto info = std::make_shared<lt::torrent_info>(
+      lt::span<char const>(content.data(), static_cast<std::ptrdiff_t>(content.size())),
+      decodeError, lt::from_span);
+  if (decodeError) {
+    error = decodeError.message();
     return nullptr;
   }
   return info;
@@ -100,7 +107,7 @@ struct TorrentEngine::Impl {
   // replaced, so the torrents it holds are not lost.
   bool registryWritable = true;  // guarded by mutex
   // Torrents whose resume data was asked for and not yet answered by an alert.
-  std::vector<lt::torrent_handle> awaitingResume;  // guarded by mutex
+  std::vector<lt::torrent_handle> awaitingResume;        // guarded by mutex
   std::chrono::steady_clock::time_point lastResumeSave;  // guarded by mutex
   bool stopping = false;                                 // guarded by mutex
   std::condition_variable wake;                          // with mutex, for stopping
