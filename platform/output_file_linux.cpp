@@ -50,7 +50,8 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
     const std::int64_t want = std::min(length - appended, kKernelCopyChunk);
     ssize_t copied;
     if (kernelCopy) {
-      copied = copy_file_range(input.Get(), nullptr, fd.Get(), nullptr, static_cast<std::size_t>(want), 0);
+      copied = copy_file_range(input.Get(), nullptr, fd.Get(), nullptr,
+                               static_cast<std::size_t>(want), 0);
       if (copied < 0 && errno == EINTR) continue;
       if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                          errno == EOPNOTSUPP || errno == EBADF)) {
@@ -64,7 +65,8 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
                     static_cast<std::size_t>(std::min<std::int64_t>(want, kBufferCopyChunk)));
       if (copied < 0 && errno == EINTR) continue;
       if (copied < 0) break;  // what could be read is kept; the size check decides
-      if (copied > 0 && !WriteAll(fd.Get(), buffer.data(), static_cast<std::size_t>(copied))) return -1;
+      if (copied > 0 && !WriteAll(fd.Get(), buffer.data(), static_cast<std::size_t>(copied)))
+        return -1;
     }
     if (copied == 0) break;
     appended += copied;
