@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/background_process.h"
+#include "platform/unique_fd.h"
 
 namespace vn::platform {
 namespace {
@@ -54,23 +55,21 @@ void Reap(pid_t child) {
 std::optional<int> StartInBackground(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments,
                                      const std::filesystem::path& logFile) {
-  const int log = open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (log < 0) return std::nullopt;
-  const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  UniqueFd log(open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  if (!log.Valid()) return std::nullopt;
+  UniqueFd input(open("/dev/null", O_RDONLY | O_CLOEXEC));
   // The grandchild's pid, or -1 when its exec failed, comes back over a pipe.
   int report[2];
-  if (input < 0 || pipe2(report, O_CLOEXEC) != 0) {
-    close(log);
-    if (input >= 0) close(input);
-    return std::nullopt;
-  }
+  if (!input.Valid() || pipe2(report, O_CLOEXEC) != 0) return std::nullopt;
+  UniqueFd reportRead(report[0]);
+  UniqueFd reportWrite(report[1]);
   auto owned = CommandLine(program, arguments);
   const auto argv = ArgumentVector(owned);
 
   const pid_t child = fork();
   if (child == 0) {
     // Double fork: the service is adopted by init and never becomes our zombie.
-    close(report[0]);
+    reportRead.Reset();
     setsid();
     // Close-on-exec: end of stream with nothing read means exec succeeded.
     int exec[2];
@@ -78,7 +77,7 @@ std::optional<int> StartInBackground(const std::filesystem::path& program,
     const pid_t grandchild = fork();
     if (grandchild == 0) {
       close(exec[0]);
-      ExecInChild(argv.data(), input, log, exec[1]);
+      ExecInChild(argv.data(), input.Get(), log.Get(), exec[1]);
     }
     close(exec[1]);
     char failed = 0;
@@ -87,22 +86,20 @@ std::optional<int> StartInBackground(const std::filesystem::path& program,
       got = read(exec[0], &failed, 1);
     } while (got < 0 && errno == EINTR);
     const int started = grandchild > 0 && got == 0 ? grandchild : -1;
-    (void)!write(report[1], &started, sizeof started);
+    (void)!write(reportWrite.Get(), &started, sizeof started);
     _exit(0);
   }
-  close(log);
-  close(input);
-  close(report[1]);
-  if (child < 0) {
-    close(report[0]);
-    return std::nullopt;
-  }
+  log.Reset();
+  input.Reset();
+  // Our write end closed, a child that died unheard reads as end of stream.
+  reportWrite.Reset();
+  if (child < 0) return std::nullopt;
   int started = -1;
   ssize_t got;
   do {
-    got = read(report[0], &started, sizeof started);
+    got = read(reportRead.Get(), &started, sizeof started);
   } while (got < 0 && errno == EINTR);
-  close(report[0]);
+  reportRead.Reset();
   Reap(child);
   if (got != sizeof started || started <= 0) return std::nullopt;
   return started;
@@ -123,13 +120,13 @@ bool AskProcessToStop(int pid) { return pid > 0 && kill(pid, SIGTERM) == 0; }
 std::optional<int> RunProgram(const std::filesystem::path& program,
                               const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout) {
-  const int quiet = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (quiet < 0) return std::nullopt;
+  UniqueFd quiet(open("/dev/null", O_RDWR | O_CLOEXEC));
+  if (!quiet.Valid()) return std::nullopt;
   auto owned = CommandLine(program, arguments);
   const auto argv = ArgumentVector(owned);
   const pid_t child = fork();
-  if (child == 0) ExecInChild(argv.data(), quiet, quiet);
-  close(quiet);
+  if (child == 0) ExecInChild(argv.data(), quiet.Get(), quiet.Get());
+  quiet.Reset();
   if (child < 0) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/unique_fd.h"
+
 namespace vn::platform {
 
 // Owned by one thread; the lock is released by the destructor. The lock file
@@ -23,8 +25,8 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
  private:
-  explicit FileLock(int fd);
-  int fd;
+  explicit FileLock(UniqueFd fd);
+  UniqueFd fd;
 };
 
 }  // namespace vn::platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 namespace vn::platform {
 namespace {
@@ -16,9 +17,10 @@ constexpr std::chrono::milliseconds kRetryStep{2};
 
 std::unique_ptr<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile,
                                             std::chrono::milliseconds timeout) {
-  const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return nullptr;
-  std::unique_ptr<FileLock> lock(new FileLock(fd));
+  UniqueFd owned(open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!owned.Valid()) return nullptr;
+  const int fd = owned.Get();
+  std::unique_ptr<FileLock> lock(new FileLock(std::move(owned)));
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   // Polled rather than blocking, so the wait stays bounded without signals.
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -30,8 +32,8 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::filesystem::path& lockFil
   return lock;
 }
 
-FileLock::FileLock(int fd) : fd(fd) {}
+FileLock::FileLock(UniqueFd fd) : fd(std::move(fd)) {}
 
-FileLock::~FileLock() { close(fd); }
+FileLock::~FileLock() = default;
 
 }  // namespace vn::platform

@@ -7,30 +7,10 @@
 #include <string>
 
 #include "platform/file_replace.h"
+#include "platform/unique_fd.h"
 
 namespace vn::platform {
 namespace {
-
-// Closes on every path; owned by one function.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd(fd) {}
-  ~Descriptor() {
-    if (fd >= 0) close(fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd; }
-  // False when closing reported an error (a delayed write failure).
-  bool Close() {
-    const int result = close(fd);
-    fd = -1;
-    return result == 0;
-  }
-
- private:
-  int fd;
-};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -62,7 +42,7 @@ std::filesystem::path TemporaryPathFor(const std::filesystem::path& target) {
 }
 
 void SyncFolder(const std::filesystem::path& folder) {
-  const Descriptor fd(
+  const UniqueFd fd(
       open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.Get() >= 0) fsync(fd.Get());
 }
@@ -71,7 +51,7 @@ void SyncFolder(const std::filesystem::path& folder) {
 template <typename Fill>
 bool Replace(const std::filesystem::path& target, Fill fill) {
   const std::filesystem::path temporary = TemporaryPathFor(target);
-  Descriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  UniqueFd fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.Get() < 0) return false;
   const bool written = fill(fd.Get()) && fsync(fd.Get()) == 0;
   if (!fd.Close() || !written || rename(temporary.c_str(), target.c_str()) != 0) {
@@ -89,7 +69,7 @@ bool ReplaceFileContents(const std::filesystem::path& target, std::string_view c
 }
 
 bool ReplaceFileWithCopy(const std::filesystem::path& target, const std::filesystem::path& source) {
-  const Descriptor input(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  const UniqueFd input(open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (input.Get() < 0) return false;
   return Replace(target, [&](int fd) { return CopyAll(input.Get(), fd); });
 }

@@ -18,6 +18,12 @@
 
 namespace vn::platform {
 
+// Process-wide set-up of the HTTP library. Call it from main before any thread
+// starts: the library's global set-up is not thread-safe. Later calls do
+// nothing. Every entry point below also makes sure of it, for programs (tests,
+// tools) that make their requests from one thread.
+void InitializeHttp();
+
 // The failure text for a URL that cannot be requested.
 inline constexpr const char* kInvalidDownloadUrl = "Invalid download URL";
 

@@ -60,12 +60,6 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 
-void EnsureCurlInitialized() {
-  // Normally done in main; this is the safety net for tests and tools.
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // A URL part, or nullopt when curl has none (no query, no fragment).
 std::optional<std::string> UrlPart(CURLU* url, CURLUPart part, unsigned flags = 0) {
   char* raw = nullptr;
@@ -106,9 +100,14 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 
 }  // namespace
 
+void InitializeHttp() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
                                 const std::string& referrer) {
-  EnsureCurlInitialized();
+  InitializeHttp();
   const std::runtime_error invalid("Invalid download URL");
   CurlUrl parsed(curl_url());
   if (!parsed || url.empty()) throw invalid;
@@ -166,7 +165,7 @@ struct HttpSession::Shared {
 
 HttpSession::HttpSession(const HttpSessionOptions& options)
     : sharedState(std::make_unique<Shared>()) {
-  EnsureCurlInitialized();
+  InitializeHttp();
   Shared& state = *sharedState;
   state.caFile = options.caFile;
   state.share.reset(curl_share_init());
@@ -333,7 +332,7 @@ int HttpConnection::Handle::OnRequestReady(void* self, char*, char*, int, int) {
 }
 
 HttpConnection::HttpConnection(HttpSession& session) : handle(std::make_unique<Handle>()) {
-  EnsureCurlInitialized();
+  InitializeHttp();
   handle->session = &session.shared();
   {
     std::lock_guard lock(handle->session->parkingMutex);

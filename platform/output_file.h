@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/unique_fd.h"
+
 namespace vn::platform {
 
 // Owned and used by one thread. The file is closed by Close or the destructor.
@@ -31,8 +33,8 @@ class OutputFile {
   bool Close();
 
  private:
-  explicit OutputFile(int fd);
-  int fd;
+  explicit OutputFile(UniqueFd fd);
+  UniqueFd fd;
 };
 
 }  // namespace vn::platform

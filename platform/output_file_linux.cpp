@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/output_file.h"
+#include "platform/unique_fd.h"
 
 namespace vn::platform {
 namespace {
@@ -14,14 +15,6 @@ namespace {
 // Large enough that system calls cost little, small enough for steady progress.
 constexpr std::int64_t kKernelCopyChunk = 8 * 1048576;
 constexpr std::size_t kBufferCopyChunk = 1048576;
-
-struct FdCloser {
-  void operator()(const int* fd) const {
-    if (*fd >= 0) close(*fd);
-    delete fd;
-  }
-};
-using OwnedFd = std::unique_ptr<int, FdCloser>;
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -37,19 +30,19 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }  // namespace
 
 std::unique_ptr<OutputFile> OutputFile::Create(const std::filesystem::path& path) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<OutputFile>(new OutputFile(fd));
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return nullptr;
+  return std::unique_ptr<OutputFile>(new OutputFile(std::move(fd)));
 }
 
-OutputFile::OutputFile(int fd) : fd(fd) {}
+OutputFile::OutputFile(UniqueFd fd) : fd(std::move(fd)) {}
 
 OutputFile::~OutputFile() { Close(); }
 
 std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, std::int64_t length,
                                          const std::function<void(std::int64_t)>& progress) {
-  const OwnedFd input(new int(open(source.c_str(), O_RDONLY | O_CLOEXEC)));
-  if (*input < 0) return 0;
+  const UniqueFd input(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!input.Valid()) return 0;
   std::int64_t appended = 0;
   bool kernelCopy = true;
   std::vector<char> buffer;
@@ -57,7 +50,8 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
     const std::int64_t want = std::min(length - appended, kKernelCopyChunk);
     ssize_t copied;
     if (kernelCopy) {
-      copied = copy_file_range(*input, nullptr, fd, nullptr, static_cast<std::size_t>(want), 0);
+      copied = copy_file_range(input.Get(), nullptr, fd.Get(), nullptr,
+                               static_cast<std::size_t>(want), 0);
       if (copied < 0 && errno == EINTR) continue;
       if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                          errno == EOPNOTSUPP || errno == EBADF)) {
@@ -67,11 +61,12 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
       if (copied < 0) return -1;
     } else {
       if (buffer.empty()) buffer.resize(kBufferCopyChunk);
-      copied = read(*input, buffer.data(),
+      copied = read(input.Get(), buffer.data(),
                     static_cast<std::size_t>(std::min<std::int64_t>(want, kBufferCopyChunk)));
       if (copied < 0 && errno == EINTR) continue;
       if (copied < 0) break;  // what could be read is kept; the size check decides
-      if (copied > 0 && !WriteAll(fd, buffer.data(), static_cast<std::size_t>(copied))) return -1;
+      if (copied > 0 && !WriteAll(fd.Get(), buffer.data(), static_cast<std::size_t>(copied)))
+        return -1;
     }
     if (copied == 0) break;
     appended += copied;
@@ -80,11 +75,6 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
   return appended;
 }
 
-bool OutputFile::Close() {
-  if (fd < 0) return true;
-  const int result = close(fd);
-  fd = -1;
-  return result == 0;
-}
+bool OutputFile::Close() { return fd.Close(); }
 
 }  // namespace vn::platform

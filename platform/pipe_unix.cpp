@@ -34,6 +34,7 @@
 
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 namespace vn::platform {
 namespace {
@@ -48,34 +49,6 @@ constexpr std::chrono::milliseconds kAcceptRetryPause{250};
 constexpr std::chrono::milliseconds kConnectRetryPause{10};
 // Bounds the clean-up read of records a client sent after its request.
 constexpr int kMaxDiscardedRecords = 64;
-
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int value) : fd(value) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd = std::exchange(other.fd, -1);
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd; }
-  bool Valid() const { return fd >= 0; }
-  void Reset() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-
- private:
-  int fd = -1;
-};
 
 [[noreturn]] void ThrowSystemError(int error, const std::string& what) {
   throw std::system_error(error, std::generic_category(), what);

@@ -20,8 +20,9 @@ std::filesystem::path ProgramPath();
 // leaves no zombie behind. True when the program was started (exec succeeded).
 bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments);
 
-// Process-wide set-up every program does first in main: SIGPIPE ignored, and
-// one-time library initialisation (libcurl's global init).
+// Process-wide set-up every program does first in main: SIGPIPE ignored, so a
+// peer that goes away never kills the program. A program that makes HTTP
+// requests also calls InitializeHttp (http.h).
 void InitializeProcess();
 
 // Makes SIGTERM and SIGINT set a flag instead of killing the process, so a

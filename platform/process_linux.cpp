@@ -1,4 +1,3 @@
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -11,6 +10,7 @@
 #include <system_error>
 
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -43,15 +43,13 @@ bool StartDetached(const std::filesystem::path& program,
   // with close-on-exec tells whether exec succeeded.
   int statusPipe[2];
   if (pipe2(statusPipe, O_CLOEXEC) != 0) return false;
+  UniqueFd statusRead(statusPipe[0]);
+  UniqueFd statusWrite(statusPipe[1]);
 
   const pid_t child = fork();
-  if (child < 0) {
-    close(statusPipe[0]);
-    close(statusPipe[1]);
-    return false;
-  }
+  if (child < 0) return false;
   if (child == 0) {
-    close(statusPipe[0]);
+    statusRead.Reset();
     setsid();
     std::vector<std::string> owned;
     owned.reserve(arguments.size() + 1);
@@ -79,17 +77,17 @@ bool StartDetached(const std::filesystem::path& program,
     const int result =
         posix_spawn(&grandchild, argv[0], &actions, &attributes, argv.data(), environ);
     const char ok = result == 0 ? 1 : 0;
-    (void)!write(statusPipe[1], &ok, 1);
+    (void)!write(statusWrite.Get(), &ok, 1);
     _exit(0);
   }
 
-  close(statusPipe[1]);
+  statusWrite.Reset();
   char ok = 0;
   ssize_t got;
   do {
-    got = read(statusPipe[0], &ok, 1);
+    got = read(statusRead.Get(), &ok, 1);
   } while (got < 0 && errno == EINTR);
-  close(statusPipe[0]);
+  statusRead.Reset();
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
@@ -98,7 +96,6 @@ bool StartDetached(const std::filesystem::path& program,
 
 void InitializeProcess() {
   signal(SIGPIPE, SIG_IGN);
-  curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
 void InstallStopSignalHandlers() {

@@ -8,6 +8,8 @@
 # the user's files.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The layering first: it needs no build and fails fast.
+"$root/scripts/check-includes.sh"
 "$root/scripts/install-deps.sh"
 
 run_root=$(mktemp -d "${TMPDIR:-/tmp}/varnel-run-XXXXXX")

@@ -5,10 +5,12 @@
 #include <iostream>
 
 #include "apps/service/core/download_service.h"
+#include "platform/http.h"
 #include "platform/process.h"
 
 int main() {
   vn::platform::InitializeProcess();
+  vn::platform::InitializeHttp();
   int code = 0;
   try {
     vn::DownloadService service;
