@@ -123,11 +123,9 @@ TEST_F(DownloadCommands, PauseThenResumeContinuesFromThePartialFiles) {
   EXPECT_EQ(Send({{"type", "pause_download"}, {"id", id}}).dump(), R"({"ok":true})");
   EXPECT_EQ(Find(id)["status"], "Paused");
   // Late progress reports of the stopping run never turn it back.
-  const auto stillPaused = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-  while (std::chrono::steady_clock::now() < stillPaused) {
-    ASSERT_EQ(Find(id)["status"], "Paused");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const auto isPaused = [](const nlohmann::json& t) { return t["status"] == "Paused"; };
+  ExpectWhileRunsEnd(id, isPaused);
+  ASSERT_TRUE(isPaused(Find(id)));
   const auto paused = Find(id);
   EXPECT_GT(paused["downloadedBytes"], 0);
   EXPECT_TRUE(fs::exists(OutputFile("slow.bin.segments")));
@@ -192,11 +190,9 @@ TEST_F(DownloadCommands, CommandsInQuickSuccessionSettleOnTheLastOne) {
       WaitUntil(id, [&](const nlohmann::json& t) {
         return !fs::exists(OutputFile(name + ".segments")) && t["status"] == "Cancelled";
       });
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-      while (std::chrono::steady_clock::now() < until) {
-        ASSERT_EQ(Find(id)["status"], "Cancelled") << Find(id);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
+      const auto isCancelled = [](const nlohmann::json& t) { return t["status"] == "Cancelled"; };
+      ExpectWhileRunsEnd(id, isCancelled);
+      ASSERT_TRUE(isCancelled(Find(id))) << Find(id);
       EXPECT_FALSE(fs::exists(OutputFile(name)));
     }
     // One run's workers plus the probe of the run that follows it.
@@ -214,11 +210,8 @@ TEST_F(DownloadCommands, CancelKeepsTheTaskListedAndRemovesItsFiles) {
   const auto task = WaitUntil(id, [](const nlohmann::json& t) {
     return t["status"] == "Cancelled" && t["downloadedBytes"] == 0;
   });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (fs::exists(OutputFile("c.bin.segments")) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_FALSE(fs::exists(OutputFile("c.bin.segments")));
+  EXPECT_TRUE(test::WaitUntil([&] { return !fs::exists(OutputFile("c.bin.segments")); },
+                              std::chrono::seconds(10)));
   EXPECT_FALSE(fs::exists(OutputFile("c.bin")));
   Restart();
   EXPECT_EQ(Find(id)["status"], "Cancelled");
@@ -249,7 +242,7 @@ TEST_F(DownloadCommands, DeletedRunningDownloadNeverComesBack) {
   EXPECT_EQ(Send({{"type", "delete_download"}, {"id", id}, {"deleteFile", true}}).dump(),
             R"({"ok":true})");
   // Reports of the stopping run arrive after the delete; they must be dropped.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ExpectWhileRunsEnd(id, [](const nlohmann::json& t) { return t.is_null(); });
   EXPECT_EQ(List(*service), nlohmann::json::array());
   Restart();
   EXPECT_EQ(List(*service), nlohmann::json::array());
@@ -275,9 +268,9 @@ TEST_F(DownloadCommands, SpeedLimiterReachesARunningDownload) {
   const auto id = Enqueue({{"url", server.Url("/limited.bin")},
                            {"useSpeedLimiter", true},
                            {"maxSpeedBytesPerSecond", 256 * 1024}});
-  // Limited: after a second and a half only part of the file is there.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  const auto limited = Find(id);
+  // Limited: once two windows' worth has arrived, only part of the file is there.
+  const auto limited =
+      WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] >= 512 * 1024; });
   EXPECT_EQ(limited["status"], "Downloading");
   EXPECT_LT(limited["downloadedBytes"], 1536 * 1024);
 

@@ -2,16 +2,19 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 #include "tests/e2e/service_fixture.h"
 #include "tests/http_server/http_test_server.h"
+#include "tests/support/wait_until.h"
 
 namespace vn::test {
 
 // A running service plus a loopback HTTP server to download from.
 class DownloadTest : public ServiceTest {
  protected:
+  // Each look is a list request to the service; keep them sparse.
+  static constexpr auto kListInterval = std::chrono::milliseconds(50);
+
   void SetUp() override { service = StartService(); }
   void TearDown() override {
     if (service) {
@@ -45,13 +48,12 @@ class DownloadTest : public ServiceTest {
   // Polls the list until the task has status (bounded); the last listing.
   nlohmann::json WaitForStatus(const std::string& id, const std::string& status,
                                std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     nlohmann::json task;
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto reached = [&] {
       task = Find(id);
-      if (!task.is_null() && task["status"] == status) return task;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+      return !task.is_null() && task["status"] == status;
+    };
+    if (test::WaitUntil(reached, timeout, kListInterval)) return task;
     ADD_FAILURE() << "status " << status << " not reached by " << id << ": " << task;
     return task;
   }
@@ -60,15 +62,28 @@ class DownloadTest : public ServiceTest {
   template <typename Predicate>
   nlohmann::json WaitUntil(const std::string& id, Predicate predicate,
                            std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     nlohmann::json task;
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto holds = [&] {
       task = Find(id);
-      if (!task.is_null() && predicate(task)) return task;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+      return !task.is_null() && predicate(task);
+    };
+    if (test::WaitUntil(holds, timeout, kListInterval)) return task;
     ADD_FAILURE() << "condition not reached by " << id << ": " << task;
     return task;
+  }
+
+  // Checks that the listing of id stays as holds says while stopped runs let
+  // go of the test server; returns once every connection to it has closed.
+  template <typename Predicate>
+  void ExpectWhileRunsEnd(const std::string& id, Predicate holds) {
+    EXPECT_TRUE(test::WaitUntil(
+        [&] {
+          const bool idle = server.Counters().openConnections == 0;
+          const auto task = Find(id);
+          EXPECT_TRUE(holds(task)) << task;
+          return idle;
+        },
+        std::chrono::seconds(10), kListInterval));
   }
 
   std::filesystem::path OutputFile(const std::string& name) { return downloads.path() / name; }

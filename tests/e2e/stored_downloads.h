@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sqlite3.h>
-
+#include <cstdint>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
+
+#include "tests/support/sqlite_test_file.h"
 
 namespace vn::test {
 
@@ -12,19 +12,9 @@ namespace vn::test {
 // crash) would have left them.
 class StoredDownloads {
  public:
-  explicit StoredDownloads(const std::filesystem::path& path) {
-    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("open");
-  }
-  ~StoredDownloads() { sqlite3_close(db); }
+  explicit StoredDownloads(const std::filesystem::path& path) : file(path) {}
 
-  void Exec(const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-      std::string text = message ? message : "?";
-      sqlite3_free(message);
-      throw std::runtime_error(text);
-    }
-  }
+  void Exec(const std::string& sql) { file.Exec(sql); }
 
   void AddTask(const std::string& id, const std::string& status,
                const std::filesystem::path& folder, const std::string& fileName,
@@ -40,7 +30,7 @@ class StoredDownloads {
   }
 
  private:
-  sqlite3* db = nullptr;
+  SqliteTestFile file;
 };
 
 }  // namespace vn::test

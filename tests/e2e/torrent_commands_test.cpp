@@ -136,11 +136,8 @@ TEST_F(TorrentCommands, DeleteWithFilesRemovesTheDownloadedFiles) {
   ASSERT_TRUE(fs::exists(downloads.path() / "gone.bin"));
   EXPECT_EQ(Send({{"type", "delete_download"}, {"id", id}, {"deleteFile", true}}).dump(),
             R"({"ok":true})");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (fs::exists(downloads.path() / "gone.bin") && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_FALSE(fs::exists(downloads.path() / "gone.bin"));
+  EXPECT_TRUE(test::WaitUntil([&] { return !fs::exists(downloads.path() / "gone.bin"); },
+                              std::chrono::seconds(10)));
   EXPECT_EQ(List(*service), nlohmann::json::array());
 }
 

@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "apps/service/engine/partial_files.h"
 #include "tests/engine/engine_test_support.h"
 #include "tests/http_server/http_test_server.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/test_environment.h"
+#include "tests/support/wait_until.h"
 
 namespace vn {
 namespace {
@@ -25,12 +27,12 @@ constexpr std::int64_t kMiB = 1048576;
 // client let go; waits (bounded) until the server's byte count stands still.
 void WaitForQuietServer(const test::HttpTestServer& server) {
   std::int64_t last = -1;
-  for (int i = 0; i < 40; ++i) {
-    const std::int64_t now = server.Counters().bodyBytesSent;
-    if (now == last) return;
-    last = now;
-    std::this_thread::sleep_for(milliseconds(50));
-  }
+  test::WaitUntil(
+      [&] {
+        const std::int64_t previous = std::exchange(last, server.Counters().bodyBytesSent);
+        return previous == last;
+      },
+      milliseconds(2000), milliseconds(50));
 }
 
 using test::FileSizeLimit;

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/wait_until.h"
+
 namespace vn::test {
 
 bool IsTerminal(DownloadStatus status) {
@@ -89,12 +91,7 @@ DownloadTask RunToEnd(const DownloadTask& task) {
 
 bool WaitUntilNotRunning(const DownloadEngine& engine, const std::string& id,
                          std::chrono::milliseconds timeout) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  while (engine.IsRunning(id)) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return WaitUntil([&] { return !engine.IsRunning(id); }, timeout, std::chrono::milliseconds(5));
 }
 
 }  // namespace vn::test

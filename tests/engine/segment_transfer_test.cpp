@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "apps/service/engine/partial_files.h"
+#include "tests/engine/fake_wait_clock.h"
 #include "tests/http_server/http_test_server.h"
 #include "tests/support/test_environment.h"
 
@@ -14,6 +15,9 @@ namespace {
 // One segment worker's world, against the loopback server.
 class SegmentTransferTest : public ::testing::Test {
  protected:
+  // Retries pause on a fake clock: no test waits for real.
+  SegmentTransferTest() { control.clock = &clock; }
+
   void Prepare(const test::ResourceOptions& resource, std::int64_t totalBytes,
                std::vector<DownloadSegment> segments) {
     server.SetResource("/file.bin", resource);
@@ -50,6 +54,7 @@ class SegmentTransferTest : public ::testing::Test {
   DownloadTask task;
   std::filesystem::path segmentsFolder;
   std::mutex segmentMutex;
+  test::FakeWaitClock clock;
   DownloadControl control;
   platform::RequestTarget target;
   std::atomic<std::int64_t> transferred{0};
@@ -131,6 +136,8 @@ TEST_F(SegmentTransferTest, HttpErrorLeavesAfterEightAttempts) {
   Prepare({.status = 404}, 1000, {{0, 999, 0}});
   EXPECT_EQ(Transfer(0), "Server returned HTTP 404");
   EXPECT_EQ(server.Counters().requests, 8);
+  // A pause between each two attempts, none after the last.
+  EXPECT_EQ(clock.Waited(), std::chrono::milliseconds(7 * 150));
 }
 
 TEST_F(SegmentTransferTest, SeveralSegmentsNeedRangeSupport) {

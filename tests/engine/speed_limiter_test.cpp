@@ -5,6 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
+
+#include "tests/engine/fake_wait_clock.h"
 
 namespace vn {
 namespace {
@@ -31,6 +34,39 @@ TEST(SpeedLimiter, LimitSwitchedOffDuringADecisionNeverDividesByZero) {
   toggler.join();
   std::lock_guard lock(control.limiterMutex);
   EXPECT_LE(control.windowBytes, 200000);
+}
+
+// The chunks written one after the other, and the time they may take at the
+// limit: the budget of each second is spent before the next is waited for,
+// and what goes beyond it is paid in later seconds.
+TEST(SpeedLimiter, WaitsExactlyAsLongAsTheLimitDemands) {
+  using std::chrono::milliseconds;
+  struct Case {
+    std::int64_t limit;  // 0: limit off
+    std::vector<std::int64_t> chunks;
+    milliseconds waited;
+    bool stopped = false;
+  };
+  const Case cases[] = {
+      {1000, {1000}, milliseconds(0)},
+      {1000, {3000}, milliseconds(2000)},
+      {1000, {500, 500, 500, 500}, milliseconds(1000)},
+      {1000, std::vector<std::int64_t>(10, 1000), milliseconds(9000)},
+      {1000, {999, 2}, milliseconds(1000)},
+      {0, {1 << 30, 1 << 30}, milliseconds(0)},
+      {1000, {5000}, milliseconds(0), true},
+  };
+  for (const Case& c : cases) {
+    test::FakeWaitClock clock;
+    DownloadControl control;
+    control.clock = &clock;
+    ResetThrottleWindow(control);
+    control.speedLimitEnabled.store(c.limit > 0);
+    control.speedLimit.store(c.limit);
+    control.stopRequested.store(c.stopped);
+    for (const std::int64_t chunk : c.chunks) ThrottleTransfer(control, chunk);
+    EXPECT_EQ(clock.Waited(), c.waited) << c.limit << " / " << c.chunks.size() << " chunks";
+  }
 }
 
 }  // namespace

@@ -489,7 +489,9 @@ std::string HttpTestServer::Url(const std::string& path) const {
 
 ServerCounters HttpTestServer::Counters() const {
   std::lock_guard lock(impl->mutex);
-  return impl->counters;
+  ServerCounters counters = impl->counters;
+  counters.openConnections = impl->openConnections;
+  return counters;
 }
 
 void HttpTestServer::ResetCounters() {

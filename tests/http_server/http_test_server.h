@@ -41,6 +41,7 @@ struct ServerCounters {
   int rangeRequests = 0;            // requests that carried a Range header
   int maxConcurrentConnections = 0; // highest number of open connections at once
   int connectionsAccepted = 0;
+  int openConnections = 0;          // connections open right now
   std::int64_t bodyBytesSent = 0;   // response body bytes written
 };
 

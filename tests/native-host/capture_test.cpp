@@ -9,6 +9,7 @@
 #include "tests/native-host/host_process.h"
 #include "tests/native-host/socket_peer.h"
 #include "tests/support/test_environment.h"
+#include "tests/support/wait_until.h"
 
 namespace vn::test {
 namespace {
@@ -111,9 +112,8 @@ void WriteUiProgram(const std::filesystem::path& program, const std::filesystem:
 }
 
 std::vector<std::string> WaitForArguments(const std::filesystem::path& record) {
-  for (int i = 0; i < 1000 && !std::filesystem::exists(record); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  WaitUntil([&] { return std::filesystem::exists(record); }, std::chrono::seconds(5),
+            std::chrono::milliseconds(5));
   std::vector<std::string> lines;
   if (!std::filesystem::exists(record)) return lines;
   std::istringstream stream(ReadFile(record));

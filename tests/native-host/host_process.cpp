@@ -2,17 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
-#include <thread>
-
-extern char** environ;
 
 namespace vn::test {
 namespace {
@@ -41,52 +34,31 @@ std::string LengthPrefix(std::uint32_t size) {
   return prefix;
 }
 
-HostProcess::HostProcess(const std::filesystem::path& program,
-                         const std::filesystem::path& workingFolder,
-                         const std::vector<std::string>& arguments) {
-  int toHost[2];
-  int fromHost[2];
-  if (pipe2(toHost, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  if (pipe2(fromHost, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+namespace {
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toHost[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, fromHost[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
-  const std::string programText = program.string();
-  std::vector<std::string> owned{programText};
-  owned.insert(owned.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& argument : owned) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  const int result =
-      posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(toHost[0]);
-  close(fromHost[1]);
-  input = toHost[1];
-  output = fromHost[0];
-  if (result != 0) {
-    close(input);
-    close(output);
-    throw std::runtime_error("cannot start " + programText + ": " + std::strerror(result));
-  }
-  fcntl(input, F_SETFL, O_NONBLOCK);
-  fcntl(output, F_SETFL, O_NONBLOCK);
+ChildOptions HostOptions(const std::filesystem::path& workingFolder,
+                         const std::vector<std::string>& arguments) {
+  ChildOptions options;
+  options.arguments = arguments;
+  options.folder = workingFolder;
+  options.input = StreamMode::kPipe;
+  options.errors = StreamMode::kInherit;
+  return options;
 }
 
-HostProcess::~HostProcess() {
-  CloseInput();
-  if (output >= 0) close(output);
-  if (!reaped) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+}  // namespace
+
+HostProcess::HostProcess(const std::filesystem::path& program,
+                         const std::filesystem::path& workingFolder,
+                         const std::vector<std::string>& arguments)
+    : process(program, HostOptions(workingFolder, arguments)) {
+  fcntl(process.Fd(StreamName::kInput), F_SETFL, O_NONBLOCK);
+  fcntl(process.Fd(StreamName::kOutput), F_SETFL, O_NONBLOCK);
 }
 
 bool HostProcess::WriteRaw(const std::string& bytes, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
+  const int input = process.Fd(StreamName::kInput);
   std::size_t done = 0;
   while (done < bytes.size()) {
     pollfd entry{input, POLLOUT, 0};
@@ -101,14 +73,10 @@ bool HostProcess::WriteRaw(const std::string& bytes, std::chrono::milliseconds t
   return true;
 }
 
-void HostProcess::CloseInput() {
-  if (input >= 0) close(input);
-  input = -1;
-}
-
 std::optional<std::string> HostProcess::ReadRaw(std::size_t count,
                                                 std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
+  const int output = process.Fd(StreamName::kOutput);
   std::string bytes(count, '\0');
   std::size_t done = 0;
   while (done < count) {
@@ -135,6 +103,7 @@ std::optional<std::string> HostProcess::Receive(std::chrono::milliseconds timeou
 
 bool HostProcess::OutputEndsEmpty(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
+  const int output = process.Fd(StreamName::kOutput);
   while (true) {
     pollfd entry{output, POLLIN, 0};
     if (poll(&entry, 1, RemainingMs(deadline)) <= 0) return false;
@@ -147,18 +116,9 @@ bool HostProcess::OutputEndsEmpty(std::chrono::milliseconds timeout) {
 }
 
 std::optional<int> HostProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!reaped) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      reaped = true;
-      if (WIFEXITED(status)) exitCode = WEXITSTATUS(status);
-      break;
-    }
-    if (Clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(5ms);
-  }
-  return exitCode;
+  const auto code = process.WaitForExit(timeout);
+  if (!code || process.Signalled()) return std::nullopt;
+  return code;
 }
 
 }  // namespace vn::test

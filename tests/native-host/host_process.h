@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 namespace vn::test {
 
 using namespace std::chrono_literals;
@@ -32,8 +34,7 @@ class HostProcess {
   // (a browser passes the caller's origin).
   HostProcess(const std::filesystem::path& program, const std::filesystem::path& workingFolder,
               const std::vector<std::string>& arguments = {});
-  // Kills the host if it is still running and reaps it.
-  ~HostProcess();
+  // The destructor kills the host if it is still running and reaps it.
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
@@ -42,7 +43,7 @@ class HostProcess {
   bool WriteRaw(const std::string& bytes, std::chrono::milliseconds timeout = 10s);
   // Writes one framed message.
   bool Send(const std::string& body) { return WriteRaw(LengthPrefix(body.size()) + body); }
-  void CloseInput();
+  void CloseInput() { process.Close(StreamName::kInput); }
 
   // Reads exactly count bytes of output; nullopt when the output ends or the time
   // runs out first.
@@ -62,11 +63,7 @@ class HostProcess {
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout = 10s);
 
  private:
-  pid_t pid = -1;
-  int input = -1;
-  int output = -1;
-  bool reaped = false;
-  std::optional<int> exitCode;
+  ChildProcess process;
 };
 
 }  // namespace vn::test

@@ -1,21 +1,14 @@
 // Captures that nobody in the desktop takes go to the service, and its answer
 // goes back to the browser as it came.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <regex>
 
 #include "tests/native-host/host_process.h"
 #include "tests/native-host/socket_peer.h"
+#include "tests/support/service_process.h"
 #include "tests/support/test_environment.h"
-
-extern char** environ;
 
 namespace vn::test {
 namespace {
@@ -88,60 +81,11 @@ TEST_F(ServiceRelay, ServiceClosingWithoutAnAnswerGivesAnErrorReply) {
 
 #ifdef SERVICE_BINARY
 
-// The real service in this test's private folders. It must run where nothing
-// but loopback exists (the tests are run in a network namespace).
-class RunningService {
- public:
-  RunningService() {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    char* argv[] = {const_cast<char*>(SERVICE_BINARY), nullptr};
-    const int result = posix_spawn(&pid, SERVICE_BINARY, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    output = out[0];
-    if (result != 0) pid = -1;
-  }
-
-  ~RunningService() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      for (int i = 0; i < 400 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) usleep(10000);
-      if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-    }
-    if (output >= 0) close(output);
-  }
-
-  // True once the service has said it is ready, within 20 seconds.
-  bool WaitUntilStarted() {
-    std::string said;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (pid > 0 && said.find("Download service started.") == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd readable{output, POLLIN, 0};
-      if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) != 1) {
-        return false;
-      }
-      char buffer[256];
-      const ssize_t got = read(output, buffer, sizeof buffer);
-      if (got <= 0) return false;
-      said.append(buffer, static_cast<std::size_t>(got));
-    }
-    return pid > 0;
-  }
-
- private:
-  pid_t pid = -1;
-  int output = -1;
-};
-
 TEST_F(ServiceRelay, RealServiceAnswersAreRelayedByteForByte) {
-  RunningService service;
-  ASSERT_TRUE(service.WaitUntilStarted());
+  // It must run where nothing but loopback exists (the tests are run in a
+  // network namespace).
+  ServiceProcess service(SERVICE_BINARY);
+  ASSERT_TRUE(service.Start(std::chrono::seconds(20)));
 
   // A refused enqueue: the same request straight to the service gets the same bytes.
   const std::string refused =

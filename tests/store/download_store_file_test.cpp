@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "apps/service/store/download_store.h"
-#include "tests/store/sqlite_test_file.h"
+#include "tests/support/sqlite_test_file.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/store/sqlite_test_file.h"
+#include "tests/support/sqlite_test_file.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {

@@ -10,7 +10,7 @@
 #include "apps/service/core/legacy_database.h"
 #include "apps/service/store/download_store.h"
 #include "platform/locations.h"
-#include "tests/store/sqlite_test_file.h"
+#include "tests/support/sqlite_test_file.h"
 #include "tests/support/test_environment.h"
 
 namespace vn {

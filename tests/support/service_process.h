@@ -1,14 +1,13 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+
+#include "tests/support/child_process.h"
 
 namespace vn::test {
 
@@ -18,8 +17,7 @@ namespace vn::test {
 // kills and reaps a child that is still running. Every wait is bounded.
 class ServiceProcess {
  public:
-  // Values of nullopt remove the variable from the child's environment.
-  using Environment = std::map<std::string, std::optional<std::string>>;
+  using Environment = ChildOptions::Environment;
 
   explicit ServiceProcess(std::filesystem::path binary, Environment overrides = {});
   ~ServiceProcess();
@@ -45,17 +43,15 @@ class ServiceProcess {
 
   std::string Output() const;
   std::string Errors() const;
-  pid_t pid() const { return child; }
+  pid_t pid() const { return process ? process->pid() : -1; }
 
  private:
-  void Reap(int status);
   void CollectOutput(int fd, std::string& into);
+  void JoinReaders();
 
   std::filesystem::path binary;
   Environment overrides;
-  pid_t child = -1;
-  int exitCode = -1;
-  bool ended = true;
+  std::optional<ChildProcess> process;
   mutable std::mutex outputMutex;
   std::string output;  // guarded by outputMutex
   std::string errors;  // guarded by outputMutex

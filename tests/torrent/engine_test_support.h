@@ -7,6 +7,7 @@
 #include <string>
 
 #include "apps/service/torrent/torrent_engine.h"
+#include "tests/support/wait_until.h"
 
 namespace vn::test {
 
@@ -15,10 +16,6 @@ inline constexpr auto kTorrentDeadline = std::chrono::seconds(30);
 // An engine whose session listens on loopback only, on a port of the system's
 // choosing, so test binaries never clash.
 std::unique_ptr<TorrentEngine> MakeLoopbackEngine();
-
-// Polls condition every 50 ms until it holds or the deadline passes.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds deadline = kTorrentDeadline);
 
 // The engine's snapshot of id, if listed.
 std::optional<DownloadTask> FindTorrent(TorrentEngine& engine, const std::string& id);

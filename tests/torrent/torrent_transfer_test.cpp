@@ -2,8 +2,6 @@
 // downloads from it.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "apps/service/torrent/torrent_engine.h"
 #include "tests/support/test_environment.h"
 #include "tests/torrent/engine_test_support.h"
@@ -109,9 +107,13 @@ TEST_F(TorrentTransferTest, PausedTorrentStaysPausedAcrossRestartUntilResumed) {
   const std::string id = AddMagnet(seeder.Magnet());
   ASSERT_TRUE(engine->Pause(id));
 
-  // libtorrent's queue restarts auto-managed torrents on its own; give it time to.
+  // libtorrent's queue restarts auto-managed torrents on its own. A torrent
+  // added after the pause that completes shows the queue has run since.
+  int witnesses = 0;
   const auto expectHeld = [&] {
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const std::string name = "witness" + std::to_string(++witnesses) + ".bin";
+    test::LoopbackSeeder witness(SeedFolder(), name, test::MakeContent(16 * 1024, 20 + witnesses));
+    ASSERT_TRUE(WaitForCompleted(AddMagnet(witness.Magnet())));
     const auto task = FindTorrent(*engine, id);
     ASSERT_TRUE(task);
     EXPECT_EQ(task->status, DownloadStatus::Paused);

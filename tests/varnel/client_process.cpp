@@ -1,93 +1,41 @@
 #include "tests/varnel/client_process.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <stdexcept>
-
-extern char** environ;
+#include <algorithm>
+#include <cerrno>
 
 namespace vn::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
+ChildOptions ClientOptions(const std::vector<std::string>& arguments,
+                           const std::filesystem::path& folder) {
+  ChildOptions options;
+  options.arguments = arguments;
+  options.folder = folder;
+  options.input = StreamMode::kDevNull;
+  // Ctrl-C must reach the child even if the test runner ignores it.
+  options.defaultSignals = true;
+  return options;
 }
 
 }  // namespace
 
 ClientProcess::ClientProcess(const std::vector<std::string>& arguments,
-                             const std::filesystem::path& folder) {
-  int outputPipe[2];
-  int errorPipe[2];
-  if (pipe2(outputPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  if (pipe2(errorPipe, O_CLOEXEC) != 0) {
-    close(outputPipe[0]);
-    close(outputPipe[1]);
-    throw std::runtime_error("pipe failed");
-  }
-
-  std::vector<std::string> owned = {VARNEL_CLIENT_BINARY};
-  owned.insert(owned.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& argument : owned) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outputPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  // Ctrl-C must reach the child even if the test runner ignores it.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  const int spawned = posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  close(outputPipe[1]);
-  close(errorPipe[1]);
-  outputFd = outputPipe[0];
-  errorFd = errorPipe[0];
-  if (spawned != 0) {
-    child = -1;
-    CloseFd(outputFd);
-    CloseFd(errorFd);
-    throw std::runtime_error("cannot start " + std::string(VARNEL_CLIENT_BINARY));
-  }
-}
-
-ClientProcess::~ClientProcess() {
-  if (child > 0) {
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-  }
-  CloseFd(outputFd);
-  CloseFd(errorFd);
-}
+                             const std::filesystem::path& folder)
+    : process(VARNEL_CLIENT_BINARY, ClientOptions(arguments, folder)) {}
 
 bool ClientProcess::Pump(std::chrono::milliseconds timeout) {
-  pollfd fds[2] = {{outputFd, POLLIN, 0}, {errorFd, POLLIN, 0}};
-  if (outputFd < 0 && errorFd < 0) return false;
+  const StreamName streams[2] = {StreamName::kOutput, StreamName::kErrors};
+  pollfd fds[2] = {{process.Fd(streams[0]), POLLIN, 0}, {process.Fd(streams[1]), POLLIN, 0}};
+  if (fds[0].fd < 0 && fds[1].fd < 0) return false;
   const int ready = poll(fds, 2, static_cast<int>(timeout.count()));
   if (ready <= 0) return true;
   std::string* into[2] = {&result.output, &result.errors};
-  int* fdOf[2] = {&outputFd, &errorFd};
   char buffer[65536];
   for (int i = 0; i < 2; ++i) {
     if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -95,10 +43,10 @@ bool ClientProcess::Pump(std::chrono::milliseconds timeout) {
     if (got > 0) {
       into[i]->append(buffer, static_cast<std::size_t>(got));
     } else if (got == 0 || errno != EINTR) {
-      CloseFd(*fdOf[i]);
+      process.Close(streams[i]);
     }
   }
-  return outputFd >= 0 || errorFd >= 0;
+  return process.Fd(streams[0]) >= 0 || process.Fd(streams[1]) >= 0;
 }
 
 bool ClientProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) {
@@ -114,33 +62,18 @@ bool ClientProcess::WaitForOutput(const std::string& text, std::chrono::millisec
   return true;
 }
 
-void ClientProcess::Interrupt() {
-  if (child > 0) kill(child, SIGINT);
-}
+void ClientProcess::Interrupt() { process.Signal(SIGINT); }
 
-void ClientProcess::Terminate() {
-  if (child > 0) kill(child, SIGTERM);
-}
+void ClientProcess::Terminate() { process.Signal(SIGTERM); }
 
 ClientResult ClientProcess::Finish(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline && Pump(std::chrono::milliseconds(100))) {
   }
-  while (child > 0) {
-    int status = 0;
-    const pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) {
-      result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      child = -1;
-    } else if (Clock::now() >= deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-      child = -1;
-      result.exitCode = -1;
-    } else {
-      usleep(10000);
-    }
-  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  const auto code = process.WaitForExit(std::max(left, std::chrono::milliseconds(0)));
+  if (!code) process.Kill();
+  result.exitCode = code.value_or(-1);
   return result;
 }
 

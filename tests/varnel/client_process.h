@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 namespace vn::test {
 
 struct ClientResult {
@@ -25,7 +27,6 @@ class ClientProcess {
   // Starts VARNEL_CLIENT_BINARY with the arguments, in folder when not empty.
   explicit ClientProcess(const std::vector<std::string>& arguments,
                          const std::filesystem::path& folder = {});
-  ~ClientProcess();
   ClientProcess(const ClientProcess&) = delete;
   ClientProcess& operator=(const ClientProcess&) = delete;
 
@@ -47,9 +48,7 @@ class ClientProcess {
   // Reads what is available within timeout; false when both streams ended.
   bool Pump(std::chrono::milliseconds timeout);
 
-  pid_t child = -1;
-  int outputFd = -1;
-  int errorFd = -1;
+  ChildProcess process;
   ClientResult result;
 };
 

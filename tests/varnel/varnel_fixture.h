@@ -5,10 +5,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 
 #include "tests/e2e/service_fixture.h"
 #include "tests/http_server/http_test_server.h"
+#include "tests/support/wait_until.h"
 #include "tests/varnel/client_process.h"
 
 namespace vn::test {
@@ -40,13 +40,12 @@ class VarnelTest : public ServiceTest {
   // Polls until the listed task satisfies holds (at most timeout).
   bool WaitFor(const std::string& id, const std::function<bool(const nlohmann::json&)>& holds,
                std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const auto task = TaskOf(id);
-      if (!task.is_null() && holds(task)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return test::WaitUntil(
+        [&] {
+          const auto task = TaskOf(id);
+          return !task.is_null() && holds(task);
+        },
+        timeout, std::chrono::milliseconds(50));
   }
 
   bool WaitForStatus(const std::string& id, const std::string& status,

@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 
+#include "apps/service/engine/wait_clock.h"
+
 namespace vn {
 
 struct DownloadControl {
@@ -22,12 +24,15 @@ struct DownloadControl {
   std::atomic<bool> speedLimitEnabled{false};
   std::atomic<std::int64_t> speedLimit{0};
 
+  // Every timed wait of the run reads this clock. Not owned; it outlives the
+  // control block. Set before the run starts, then only read.
+  WaitClock* clock = &SteadyWaitClock();
+
   // Throttling window shared by all workers of the run. Never held together
   // with a run's segment mutex, never held while sleeping.
   std::mutex limiterMutex;
-  std::chrono::steady_clock::time_point windowStart =
-      std::chrono::steady_clock::now();  // guarded by limiterMutex
-  std::int64_t windowBytes = 0;          // guarded by limiterMutex
+  WaitClock::TimePoint windowStart = clock->Now();  // guarded by limiterMutex
+  std::int64_t windowBytes = 0;                     // guarded by limiterMutex
 
   // Once the run has acted on a stop (it is ending Paused or Cancelled) a
   // resume can no longer revive it. revivals counts the stops a resume took

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
-#include <thread>
 
 namespace vn {
 namespace {
@@ -21,12 +20,12 @@ constexpr const char* kNoAnswerYet = "Failed to probe the download";
 
 // Sleeps for delay unless stopRequested is raised first; true when it slept
 // the whole time.
-bool SleepUnlessStopped(std::chrono::milliseconds delay, const std::atomic<bool>& stopRequested) {
-  const auto until = std::chrono::steady_clock::now() + delay;
-  while (std::chrono::steady_clock::now() < until) {
+bool SleepUnlessStopped(WaitClock& clock, std::chrono::milliseconds delay,
+                        const std::atomic<bool>& stopRequested) {
+  const auto until = clock.Now() + delay;
+  for (auto now = clock.Now(); now < until; now = clock.Now()) {
     if (stopRequested.load()) return false;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        kStopPollInterval, until - std::chrono::steady_clock::now()));
+    clock.SleepUntil(std::min(until, now + kStopPollInterval));
   }
   return !stopRequested.load();
 }
@@ -50,14 +49,15 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
 
 std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
                                          const platform::RequestTarget& target,
-                                         const std::atomic<bool>& stopRequested) {
+                                         const std::atomic<bool>& stopRequested,
+                                         WaitClock& clock) {
   platform::HttpConnection connection(session);
   std::string lastError = kNoAnswerYet;
   ProbeResult result;
 
   for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
     if (stopRequested.load()) break;
-    if (attempt > 0 && !SleepUnlessStopped(kProbeBackoffStep * attempt, stopRequested)) break;
+    if (attempt > 0 && !SleepUnlessStopped(clock, kProbeBackoffStep * attempt, stopRequested)) break;
 
     std::optional<platform::HttpResponseHead> head;
     std::int64_t bodyBytes = 0;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "apps/service/engine/wait_clock.h"
 #include "platform/http.h"
 
 namespace vn {
@@ -30,9 +31,11 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
 // failure. stopRequested ends the attempts (and an attempt in flight); when
 // no attempt succeeded by then, nullopt is returned: the run was stopped, and
 // ends as the stop says. Throws std::runtime_error with the latest error
-// otherwise. Called on the run thread only.
+// otherwise. The pauses between attempts are waited on clock. Called on the
+// run thread only.
 std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
                                          const platform::RequestTarget& target,
-                                         const std::atomic<bool>& stopRequested);
+                                         const std::atomic<bool>& stopRequested,
+                                         WaitClock& clock);
 
 }  // namespace vn

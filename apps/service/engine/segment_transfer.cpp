@@ -6,7 +6,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/engine/probed_resource.h"
@@ -84,7 +83,9 @@ bool Stopping(const SegmentJob& job) {
 
 // Also after a stop: the pause is the window in which a resume right after a
 // pause or cancel revives this run instead of starting a new one.
-void PauseBeforeRetry(const DownloadControl&) { std::this_thread::sleep_for(kRetryPause); }
+void PauseBeforeRetry(const DownloadControl& control) {
+  control.clock->SleepUntil(control.clock->Now() + kRetryPause);
+}
 
 // One request for the segment's missing bytes. Returns normally when the
 // response ended (cleanly, by a stop, or because the segment has all its

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <thread>
 
 namespace vn {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TimePoint = WaitClock::TimePoint;
 constexpr auto kWindow = std::chrono::seconds(1);
 // Sleeps are cut into slices so that a stop or a new limit is seen quickly.
 constexpr auto kSleepSlice = std::chrono::milliseconds(50);
@@ -23,7 +22,7 @@ std::int64_t CurrentLimit(const DownloadControl& control) {
 // Moves the window forward over every whole second that has passed, paying
 // the budget of each passed window out of the bytes counted. limit > 0;
 // limiterMutex held.
-void AdvanceWindow(DownloadControl& control, Clock::time_point now, std::int64_t limit) {
+void AdvanceWindow(DownloadControl& control, TimePoint now, std::int64_t limit) {
   const auto passed = now - control.windowStart;
   if (passed < kWindow) return;
   const auto windows = passed / kWindow;
@@ -41,24 +40,25 @@ void ThrottleTransfer(DownloadControl& control, std::int64_t bytes) {
   const std::int64_t firstLimit = CurrentLimit(control);
   if (firstLimit == 0) return;
   std::unique_lock lock(control.limiterMutex);
-  AdvanceWindow(control, Clock::now(), firstLimit);
+  WaitClock& clock = *control.clock;
+  AdvanceWindow(control, clock.Now(), firstLimit);
   control.windowBytes += bytes;
   while (true) {
     if (control.stopRequested.load()) return;
     const std::int64_t limit = CurrentLimit(control);
     if (limit == 0) return;
-    AdvanceWindow(control, Clock::now(), limit);
+    AdvanceWindow(control, clock.Now(), limit);
     if (control.windowBytes <= limit) return;
     const auto windowEnd = control.windowStart + kWindow;
     lock.unlock();
-    std::this_thread::sleep_until(std::min(windowEnd, Clock::now() + kSleepSlice));
+    clock.SleepUntil(std::min(windowEnd, clock.Now() + kSleepSlice));
     lock.lock();
   }
 }
 
 void ResetThrottleWindow(DownloadControl& control) {
   std::lock_guard lock(control.limiterMutex);
-  control.windowStart = Clock::now();
+  control.windowStart = control.clock->Now();
   control.windowBytes = 0;
 }
 

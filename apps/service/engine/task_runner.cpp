@@ -114,7 +114,7 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
     // A stop that came before the probe succeeded (also while this run waited
     // for earlier ones) ends the run as asked, unless a resume took it back.
     std::optional<ProbeResult> probe;
-    while (!(probe = ProbeDownload(session, target, control.stopRequested))) {
+    while (!(probe = ProbeDownload(session, target, control.stopRequested, *control.clock))) {
       if (control.SettleStop()) {
         EndStopped();
         return false;

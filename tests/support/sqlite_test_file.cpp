@@ -1,4 +1,4 @@
-#include "tests/store/sqlite_test_file.h"
+#include "tests/support/sqlite_test_file.h"
 
 #include <stdexcept>
 
