@@ -6,6 +6,7 @@
 
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/progress_line.h"
+#include "apps/varnel/requests.h"
 #include "apps/varnel/task_view.h"
 #include "platform/process.h"
 
@@ -72,7 +73,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
     const auto asked = std::chrono::steady_clock::now();
     nlohmann::json answer;
     try {
-      answer = client.Call({{"type", "list_downloads"}}, refused);
+      answer = client.Call(ListDownloadsRequest(), refused);
     } catch (const ServiceUnavailable& cause) {
       throw WaitInterrupted(id, cause);
     }

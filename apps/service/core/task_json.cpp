@@ -29,13 +29,4 @@ nlohmann::json TaskToJson(const DownloadTask& task) {
   };
 }
 
-std::string DumpCompact(const nlohmann::json& value) { return value.dump(); }
-
-std::string ErrorAnswer(const std::string& text) {
-  const nlohmann::json answer = {{"ok", false}, {"error", text}};
-  return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::string OkAnswer(bool ok) { return nlohmann::json{{"ok", ok}}.dump(); }
-
 }  // namespace vn
