@@ -46,4 +46,21 @@ inline constexpr const char* kOk = "ok";
 inline constexpr const char* kError = "error";
 inline constexpr const char* kDownloads = "downloads";
 
+// Each task of `downloads` (besides id, url, fileName, outputPath and
+// connectionCount above); `status` holds a status text (status_texts.h).
+inline constexpr const char* kStatus = "status";
+inline constexpr const char* kDownloadedBytes = "downloadedBytes";
+inline constexpr const char* kTotalBytes = "totalBytes";
+inline constexpr const char* kSpeedBytesPerSecond = "speedBytesPerSecond";
+inline constexpr const char* kFailureReason = "failureReason";
+inline constexpr const char* kIsTorrent = "isTorrent";
+inline constexpr const char* kFinalizeDone = "finalizeDone";
+inline constexpr const char* kFinalizeTotal = "finalizeTotal";
+inline constexpr const char* kSegments = "segments";
+
+// Each segment of a task's `segments` (besides downloadedBytes).
+inline constexpr const char* kIndex = "index";
+inline constexpr const char* kStart = "start";
+inline constexpr const char* kEnd = "end";
+
 }  // namespace vn::member

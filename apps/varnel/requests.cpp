@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "apps/protocol/command_names.h"
+#include "apps/protocol/json_text.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
 
@@ -18,10 +19,6 @@ bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
     if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
   }
   return true;
-}
-
-void RequireId(const std::string& id) {
-  if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
 }
 
 std::int64_t RateOrUsageError(const std::string& text) {
@@ -49,6 +46,22 @@ std::string CheckedSha256(const std::string& digest) {
   std::string lower = digest;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return lower;
+}
+
+// Requests are written with U+FFFD for bytes that are not UTF-8, which would
+// name another address, file or folder: such text is refused here instead.
+nlohmann::json Utf8Only(nlohmann::json request) {
+  for (const auto& [name, value] : request.items()) {
+    if (value.is_string() && !IsValidUtf8(value.get_ref<const std::string&>())) {
+      throw UsageError("the " + name + " given is not UTF-8 text, which the service cannot take");
+    }
+  }
+  return request;
+}
+
+void RequireId(const std::string& id) {
+  if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
+  Utf8Only({{member::kId, id}});
 }
 
 }  // namespace
@@ -89,7 +102,7 @@ nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
   }
   if (!options.referrer.empty()) request[member::kReferrer] = options.referrer;
   if (!options.userAgent.empty()) request[member::kUserAgent] = options.userAgent;
-  return request;
+  return Utf8Only(std::move(request));
 }
 
 nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
@@ -112,7 +125,7 @@ nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
   if (!options.outputFolder.empty()) {
     request[member::kOutputPath] = AbsoluteFolder(options.outputFolder, currentFolder);
   }
-  return request;
+  return Utf8Only(std::move(request));
 }
 
 nlohmann::json ListDownloadsRequest() { return {{member::kType, command::kListDownloads}}; }

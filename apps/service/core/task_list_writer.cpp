@@ -85,27 +85,27 @@ class ListWriter {
 
   void Segment(const DownloadSegment& segment, std::int64_t index) {
     text += '{';
-    Member("downloadedBytes", segment.downloadedBytes);
-    Member("end", segment.end);
-    Member("index", index);
-    Name("start");
+    Member(member::kDownloadedBytes, segment.downloadedBytes);
+    Member(member::kEnd, segment.end);
+    Member(member::kIndex, index);
+    Name(member::kStart);
     Number(segment.start);
     text += '}';
   }
 
   void Task(const DownloadTask& task) {
     text += '{';
-    Member("connectionCount", task.connectionCount);
-    Member("downloadedBytes", task.downloadedBytes);
-    Member("failureReason", task.failureReason);
-    Member("fileName", task.fileName);
-    Member("finalizeDone", task.finalizeDone);
-    Member("finalizeTotal", task.finalizeTotal);
-    Member("id", task.id);
-    Name("isTorrent");
+    Member(member::kConnectionCount, task.connectionCount);
+    Member(member::kDownloadedBytes, task.downloadedBytes);
+    Member(member::kFailureReason, task.failureReason);
+    Member(member::kFileName, task.fileName);
+    Member(member::kFinalizeDone, task.finalizeDone);
+    Member(member::kFinalizeTotal, task.finalizeTotal);
+    Member(member::kId, task.id);
+    Name(member::kIsTorrent);
     text += task.isTorrent ? "true," : "false,";
-    Member("outputPath", task.outputPath);
-    Name("segments");
+    Member(member::kOutputPath, task.outputPath);
+    Name(member::kSegments);
     text += '[';
     std::int64_t index = 1;
     for (const auto& segment : task.segments) {
@@ -113,10 +113,10 @@ class ListWriter {
       Segment(segment, index++);
     }
     text += "],";
-    Member("speedBytesPerSecond", task.speedBytesPerSecond);
-    Member("status", StatusText(task.status));
-    Member("totalBytes", task.totalBytes);
-    Name("url");
+    Member(member::kSpeedBytesPerSecond, task.speedBytesPerSecond);
+    Member(member::kStatus, StatusText(task.status));
+    Member(member::kTotalBytes, task.totalBytes);
+    Name(member::kUrl);
     String(task.url);
     text += '}';
   }
