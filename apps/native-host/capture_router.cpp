@@ -5,7 +5,11 @@
 #include <system_error>
 #include <vector>
 
-#include "apps/native-host/json_text.h"
+#include "apps/protocol/answers.h"
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/error_texts.h"
+#include "apps/protocol/json_text.h"
+#include "apps/protocol/socket_names.h"
 #include "platform/locations.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
@@ -16,15 +20,6 @@ namespace {
 constexpr const char* kUiProgramName = "Varnel.UI";
 constexpr const char* kUiDebugProgram = "apps/ui/Varnel.UI/bin/Debug/net8.0-windows/Varnel.UI";
 constexpr const char* kUiReleaseProgram = "apps/ui/Varnel.UI/bin/Release/net8.0-windows/Varnel.UI";
-
-// Without a resolved source there is nothing the download manager could fetch.
-constexpr const char* kBlobReply =
-    R"({"error":"Refusing to open dialog for blob URL without a resolved source URL","ok":false})";
-constexpr const char* kImageReply =
-    R"({"error":"Refusing to open dialog for image URL","ok":false})";
-constexpr const char* kMissingUrlReply = R"({"error":"Missing url","ok":false})";
-// A connection that closes without an answer is not something the browser can parse.
-constexpr const char* kNoServiceAnswerReply = R"({"error":"Service did not answer","ok":false})";
 
 bool Exists(const std::filesystem::path& path) {
   std::error_code ignored;
@@ -41,11 +36,12 @@ bool IsImageUrl(const std::string& url) {
 
 std::string RouteCapture(const nlohmann::json& message, const std::string& url,
                          const std::string& capturedFilename, const std::string& referrer) {
-  if (url.empty()) return kMissingUrlReply;
+  if (url.empty()) return ErrorAnswer(error_text::kMissingUrl);
   const std::string filename =
       capturedFilename.find('\0') == std::string::npos ? capturedFilename : std::string();
-  if (url.starts_with("blob:")) return kBlobReply;
-  if (IsImageUrl(url)) return kImageReply;
+  // Without a resolved source there is nothing the download manager could fetch.
+  if (url.starts_with("blob:")) return ErrorAnswer(error_text::kBlobUrlRefused);
+  if (IsImageUrl(url)) return ErrorAnswer(error_text::kImageUrlRefused);
 
   const nlohmann::json payload = {{"fileName", filename},
                                   {"referrer", referrer},
@@ -54,18 +50,18 @@ std::string RouteCapture(const nlohmann::json& message, const std::string& url,
   if (SendToUiCapture(CompactJson(payload))) return kDialogReply;
   if (LaunchUiProgram(url, filename, referrer)) return kDialogReply;
 
-  const nlohmann::json request = {{"fileName", filename},
-                                  {"outputPath", platform::DefaultDownloadFolder().string()},
-                                  {"referrer", referrer},
-                                  {"type", "enqueue_download"},
-                                  {"url", url}};
+  const nlohmann::json request = {{member::kFileName, filename},
+                                  {member::kOutputPath, platform::DefaultDownloadFolder().string()},
+                                  {member::kReferrer, referrer},
+                                  {member::kType, command::kEnqueueDownload},
+                                  {member::kUrl, url}};
   return SendToService(CompactJson(request));
 }
 
 bool SendToUiCapture(const std::string& payloadText) {
   const auto answer =
-      platform::SendPipeRequest(kUiCapturePipeName, payloadText, kMaxUiReplyBytes, kUiWait);
-  return answer && answer->find(R"("ok":true)") != std::string::npos;
+      platform::SendPipeRequest(kUiCaptureSocketName, payloadText, kMaxUiReplyBytes, kUiWait);
+  return answer && IsCaptureAccepted(*answer);
 }
 
 bool LaunchUiProgram(const std::string& url, const std::string& filename,
@@ -96,10 +92,11 @@ std::string FindUiProgram() {
 }
 
 std::string SendToService(const std::string& requestText) {
-  const auto answer =
-      platform::SendPipeRequest(kServicePipeName, requestText, kMaxServiceReplyBytes, kServiceWait);
-  if (!answer) return kServiceUnavailableReply;
-  if (answer->empty()) return kNoServiceAnswerReply;
+  const auto answer = platform::SendPipeRequest(kServiceSocketName, requestText,
+                                                kMaxServiceReplyBytes, kServiceWait);
+  if (!answer) return OkFirstErrorAnswer(error_text::kServiceUnavailable);
+  // A connection that closes without an answer is not something the browser can parse.
+  if (answer->empty()) return ErrorAnswer(error_text::kServiceDidNotAnswer);
   return *answer;
 }
 

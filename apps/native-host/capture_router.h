@@ -12,9 +12,6 @@
 
 namespace vn {
 
-inline constexpr const char* kUiCapturePipeName = "VarnelV2UiCapture";
-inline constexpr const char* kServicePipeName = "VarnelV2";
-
 // Longest answers read from the user interface and from the service.
 inline constexpr std::size_t kMaxUiReplyBytes = 255;
 inline constexpr std::size_t kMaxServiceReplyBytes = 32767;
@@ -24,9 +21,6 @@ inline constexpr std::chrono::milliseconds kUiWait{5000};
 inline constexpr std::chrono::milliseconds kServiceWait{15000};
 
 inline constexpr const char* kDialogReply = R"({"mode":"dialog","ok":true})";
-// Sent as written (its members are not sorted); extensions compare it verbatim.
-inline constexpr const char* kServiceUnavailableReply =
-    R"({"ok":false,"error":"Service unavailable"})";
 
 // The reply text for one capture message. message must be a JSON object; its
 // "source" member is read with nlohmann's defaulting accessor, so a non-string
@@ -40,7 +34,7 @@ std::string RouteCapture(const nlohmann::json& message, const std::string& url,
 bool IsImageUrl(const std::string& url);
 
 // Offers the payload over the user interface's capture pipe; true when its answer
-// holds "ok":true.
+// accepts the capture (IsCaptureAccepted).
 bool SendToUiCapture(const std::string& payloadText);
 
 // Starts the user interface program with the capture on its command line; true
@@ -53,7 +47,8 @@ bool LaunchUiProgram(const std::string& url, const std::string& filename,
 std::string FindUiProgram();
 
 // Sends the request to the service and returns its answer as received, or
-// kServiceUnavailableReply when the service cannot be reached.
+// {"ok":false,"error":"Service unavailable"} (members as written) when the
+// service cannot be reached.
 std::string SendToService(const std::string& requestText);
 
 }  // namespace vn

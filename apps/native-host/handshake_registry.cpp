@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "apps/native-host/json_text.h"
+#include "apps/protocol/json_text.h"
 #include "platform/file_lock.h"
 #include "platform/file_replace.h"
 #include "platform/locations.h"

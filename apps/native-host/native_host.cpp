@@ -6,15 +6,12 @@
 
 #include "apps/native-host/capture_router.h"
 #include "apps/native-host/handshake_registry.h"
-#include "apps/native-host/json_text.h"
 #include "apps/native-host/native_messaging.h"
+#include "apps/protocol/answers.h"
+#include "apps/protocol/json_text.h"
 
 namespace vn {
 namespace {
-
-std::string ErrorReply(const std::string& error) {
-  return CompactJson({{"error", error}, {"ok", false}});
-}
 
 // Reads a string member; absent reads as "". Anything but a string throws
 // nlohmann's type_error, which the loop answers like unparsable input.
@@ -40,10 +37,10 @@ std::string Answer(const std::string& body) {
     }
     return RouteCapture(message, url, filename, referrer);
   } catch (const nlohmann::json::exception& error) {
-    return ErrorReply(std::string("Invalid native message JSON: ") + error.what());
+    return ErrorAnswer(std::string("Invalid native message JSON: ") + error.what());
   } catch (const std::exception& error) {
     // Whatever else goes wrong with one message must not cost the browser its host.
-    return ErrorReply(std::string("Native host failed: ") + error.what());
+    return ErrorAnswer(std::string("Native host failed: ") + error.what());
   }
 }
 
@@ -57,7 +54,7 @@ int RunHost() {
       if (body.empty()) return 0;
       reply = Answer(body);
     } catch (const std::length_error& error) {
-      reply = ErrorReply(error.what());
+      reply = ErrorAnswer(error.what());
     }
     try {
       WriteNativeMessage(reply);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "apps/native-host/handshake_registry.h"
+#include "apps/protocol/json_text.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/program_locations.h"
@@ -48,7 +49,7 @@ std::vector<std::filesystem::path> RecordedManifests() {
 void SaveRecord(const std::vector<std::filesystem::path>& paths) {
   nlohmann::json manifests = nlohmann::json::array();
   for (const auto& path : paths) manifests.push_back(path.string());
-  WriteFileAtomically(RecordPath(), nlohmann::json{{"manifests", manifests}}.dump(2));
+  WriteFileAtomically(RecordPath(), IndentedJson({{"manifests", manifests}}));
 }
 
 // A recorded path is removed only when it is one of our manifest files, so an
@@ -116,7 +117,7 @@ int RunBrowserInstall(Console& console, const BrowserInstallOptions& options) {
                    (chromium ? "--chrome-extension-id" : "--firefox-extension-id") + " ID)");
       continue;
     }
-    WriteFileAtomically(path, MakeManifest(browser.family, host, ids).dump(2));
+    WriteFileAtomically(path, IndentedJson(MakeManifest(browser.family, host, ids)));
     if (std::find(written.begin(), written.end(), path) == written.end()) written.push_back(path);
     SaveRecord(written);
     console.Line(browser.title + ": wrote " + path.string());

@@ -5,6 +5,8 @@
 #include <map>
 #include <optional>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/download_ids.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/download_table.h"
@@ -22,17 +24,17 @@ struct ControlVerb {
 
 const std::map<std::string, ControlVerb>& ControlVerbs() {
   static const std::map<std::string, ControlVerb> verbs = {
-      {"pause", {"pause_download", "Paused"}},
-      {"resume", {"resume_download", "Resumed"}},
-      {"cancel", {"cancel_download", "Cancelled"}},
-      {"retry", {"retry_download", "Restarted"}},
+      {"pause", {command::kPauseDownload, "Paused"}},
+      {"resume", {command::kResumeDownload, "Resumed"}},
+      {"cancel", {command::kCancelDownload, "Cancelled"}},
+      {"retry", {command::kRetryDownload, "Restarted"}},
   };
   return verbs;
 }
 
 // Torrent commands are answered {"ok":false} without a reason.
 std::string RefusedText(const std::string& verb, const std::string& id) {
-  if (id.rfind("tor_", 0) == 0) {
+  if (IsTorrentId(id)) {
     return "the service could not " + verb + " torrent " + Printable(id) +
            " (no such torrent, or the torrent engine is not running)";
   }
@@ -48,15 +50,15 @@ std::filesystem::path CurrentFolder() {
 
 std::vector<TaskView> ListTasks(const ServiceClient& client) {
   return ReadTaskList(
-      client.Call({{"type", "list_downloads"}}, "the service refused to list its downloads"));
+      client.Call(ListDownloadsRequest(), "the service refused to list its downloads"));
 }
 
 int Enqueued(const ServiceClient& client, Console& console, const nlohmann::json& answer,
              bool wait) {
-  if (!answer.contains("id") || !answer["id"].is_string()) {
+  if (!answer.contains(member::kId) || !answer[member::kId].is_string()) {
     throw ServiceUnavailable("the download service answered without an id");
   }
-  const std::string id = answer["id"].get<std::string>();
+  const std::string id = answer[member::kId].get<std::string>();
   console.Line(Printable(id));
   if (!wait) return kExitSuccess;
   return WaitForDownload(client, console, id);
@@ -84,7 +86,7 @@ int RunTorrent(const ServiceClient& client, Console& console, const TorrentOptio
 }
 
 int RunList(const ServiceClient& client, Console& console, bool json) {
-  const std::string answer = client.Exchange({{"type", "list_downloads"}});
+  const std::string answer = client.Exchange(ListDownloadsRequest());
   const auto parsed =
       ServiceClient::CheckAnswer(answer, "the service refused to list its downloads");
   if (json) {
@@ -119,8 +121,8 @@ int RunLimit(const ServiceClient& client, Console& console, const std::string& i
              const std::string& rate) {
   const auto request = SpeedLimitRequest(id, rate);
   client.Call(request, RefusedText("limit", id));
-  const std::int64_t limit = request["maxSpeedBytesPerSecond"].get<std::int64_t>();
-  console.Line(request["enabled"].get<bool>()
+  const std::int64_t limit = request[member::kMaxSpeedBytesPerSecond].get<std::int64_t>();
+  console.Line(request[member::kEnabled].get<bool>()
                    ? "Limited " + Printable(id) + " to " + FormatRate(limit) + "."
                    : "Removed the speed limit of " + Printable(id) + ".");
   return kExitSuccess;

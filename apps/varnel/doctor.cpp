@@ -4,6 +4,9 @@
 #include <fstream>
 #include <thread>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/error_texts.h"
+#include "apps/protocol/socket_names.h"
 #include "apps/service/store/download_store.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/byte_units.h"
@@ -24,7 +27,6 @@ constexpr auto kSocketMode =
 // The torrent engine answers a magnet without an info-hash with this prefix,
 // and refuses everything while it does not run.
 constexpr const char* kMagnetProbe = "magnet:?xt=urn:btih:";
-constexpr const char* kInvalidMagnetPrefix = "Invalid magnet link: ";
 // The variables that choose the data root: a service started with the same
 // values works on the same files.
 constexpr const char* kDataRootVariables[] = {"LOCALAPPDATA", "XDG_DATA_HOME", "HOME"};
@@ -127,8 +129,10 @@ Check TorrentCheck(const ServiceClient& client, const Findings& found) {
   if (!found.servicePid) return Fail("the torrent engine cannot be asked", kStartFix);
   std::string error;
   try {
-    const auto answer = ServiceClient::CheckAnswer(
-        client.Exchange({{"type", "enqueue_torrent"}, {"magnet", kMagnetProbe}}), "");
+    const auto answer =
+        ServiceClient::CheckAnswer(client.Exchange({{member::kType, command::kEnqueueTorrent},
+                                                    {member::kMagnet, kMagnetProbe}}),
+                                   "");
     error = "it accepted a magnet link without an info-hash";
     (void)answer;
   } catch (const CommandRefused& refused) {
@@ -136,7 +140,7 @@ Check TorrentCheck(const ServiceClient& client, const Findings& found) {
   } catch (const std::exception& failed) {
     error = failed.what();
   }
-  if (error.rfind(kInvalidMagnetPrefix, 0) == 0) return Pass("the torrent engine is running");
+  if (error.starts_with(error_text::kInvalidMagnet)) return Pass("the torrent engine is running");
   return Fail(
       "the torrent engine is not running (" + error + ")",
       "varnel service stop && " + std::string(kStartFix) + "; see " + ServiceLogPath().string());
@@ -192,7 +196,7 @@ Check SecondServiceCheck(const Findings& found) {
 Findings Find() {
   Findings found;
   try {
-    found.socket = platform::PipePath(kServicePipeName);
+    found.socket = platform::PipePath(kServiceSocketName);
   } catch (const std::exception& error) {
     found.socketProblem = error.what();
   }
@@ -200,7 +204,7 @@ Findings Find() {
   found.socketExists =
       !found.socket.empty() &&
       std::filesystem::exists(std::filesystem::symlink_status(found.socket, error));
-  found.servicePid = platform::PipeServerPid(kServicePipeName, kProbeTimeout);
+  found.servicePid = platform::PipeServerPid(kServiceSocketName, kProbeTimeout);
   found.dataRoot = platform::ResolveDataRoot();
   found.database = found.dataRoot / "data" / "downloads.db";
   return found;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "apps/protocol/status_texts.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/text_width.h"
 
@@ -41,7 +42,7 @@ std::string RateCell(const TaskView& task) {
 
 std::string NameCell(const TaskView& task) {
   std::string name = task.fileName;
-  if (task.status == "Failed" && !task.failureReason.empty()) {
+  if (task.status == status_text::kFailed && !task.failureReason.empty()) {
     name += " (" + task.failureReason + ")";
   }
   return Printable(name);

@@ -4,8 +4,10 @@
 #include <optional>
 #include <thread>
 
+#include "apps/protocol/status_texts.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/progress_line.h"
+#include "apps/varnel/requests.h"
 #include "apps/varnel/task_view.h"
 #include "platform/process.h"
 
@@ -20,11 +22,11 @@ constexpr std::chrono::milliseconds kEndCheckInterval{100};
 
 std::string EndText(const TaskView& task) {
   const std::string id = Printable(task.id);
-  if (task.status == "Failed") {
+  if (task.status == status_text::kFailed) {
     const std::string reason = task.failureReason.empty() ? "no reason given" : task.failureReason;
     return "download " + id + " failed: " + Printable(reason);
   }
-  if (task.status == "Cancelled") return "download " + id + " was cancelled";
+  if (task.status == status_text::kCancelled) return "download " + id + " was cancelled";
   return "download " + id + " was paused (resume it with `varnel resume " + id + "`)";
 }
 
@@ -72,7 +74,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
     const auto asked = std::chrono::steady_clock::now();
     nlohmann::json answer;
     try {
-      answer = client.Call({{"type", "list_downloads"}}, refused);
+      answer = client.Call(ListDownloadsRequest(), refused);
     } catch (const ServiceUnavailable& cause) {
       throw WaitInterrupted(id, cause);
     }
@@ -101,7 +103,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
 
     if (HasEnded(*task)) {
       console.EndRedraw();
-      if (task->status == "Completed") return kExitSuccess;
+      if (task->status == status_text::kCompleted) return kExitSuccess;
       throw DownloadFailed(EndText(*task));
     }
     if (!SleepUnlessStopped(NextPoll(answerTime))) break;

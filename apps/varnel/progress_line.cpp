@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "apps/protocol/status_texts.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/text_width.h"
 
@@ -36,7 +37,7 @@ std::string Join(const std::vector<std::string>& parts, std::string_view separat
 
 std::string BytesPart(const TaskView& task, std::string_view between) {
   // While joining and hashing, the bytes of that phase, as the percentage shows.
-  if (task.status == "Verifying" && task.finalizeTotal > 0) {
+  if (task.status == status_text::kVerifying && task.finalizeTotal > 0) {
     return FormatBytes(task.finalizeDone) + std::string(between) + FormatBytes(task.finalizeTotal);
   }
   if (task.totalBytes <= 0) return FormatBytes(task.downloadedBytes);
@@ -44,7 +45,7 @@ std::string BytesPart(const TaskView& task, std::string_view between) {
 }
 
 std::string Connections(const TaskView& task, std::string_view word) {
-  if (task.status != "Downloading" || task.connectionCount <= 0) return {};
+  if (task.status != status_text::kDownloading || task.connectionCount <= 0) return {};
   const bool plural = task.connectionCount != 1 && word == "connection";
   return std::to_string(task.connectionCount) + " " + std::string(word) + (plural ? "s" : "");
 }
@@ -60,7 +61,8 @@ std::string Bar(double percent, std::size_t inner) {
 }  // namespace
 
 std::optional<std::int64_t> SecondsLeft(const TaskView& task) {
-  if (task.status != "Downloading" || task.speedBytesPerSecond <= 0 || task.totalBytes <= 0) {
+  if (task.status != status_text::kDownloading || task.speedBytesPerSecond <= 0 ||
+      task.totalBytes <= 0) {
     return std::nullopt;
   }
   const std::int64_t remaining = std::max<std::int64_t>(task.totalBytes - task.downloadedBytes, 0);
@@ -76,7 +78,7 @@ std::string RenderProgressBar(const TaskView& task, std::size_t width) {
       if (!padded || DisplayWidth(text) >= columns) return text;
       return alignRight ? PadLeft(text, columns) : PadRight(text, columns);
     };
-    return Join({task.status == "Downloading" ? "" : Printable(task.status),
+    return Join({task.status == status_text::kDownloading ? "" : Printable(task.status),
                  percent ? fit(Percent(*percent), kPercentColumns, true) : "",
                  fit(BytesPart(task, " / "), kBytesColumns, true),
                  fit(task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/json_text.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
 
@@ -17,10 +19,6 @@ bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
     if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
   }
   return true;
-}
-
-void RequireId(const std::string& id) {
-  if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
 }
 
 std::int64_t RateOrUsageError(const std::string& text) {
@@ -50,6 +48,22 @@ std::string CheckedSha256(const std::string& digest) {
   return lower;
 }
 
+// Requests are written with U+FFFD for bytes that are not UTF-8, which would
+// name another address, file or folder: such text is refused here instead.
+nlohmann::json Utf8Only(nlohmann::json request) {
+  for (const auto& [name, value] : request.items()) {
+    if (value.is_string() && !IsValidUtf8(value.get_ref<const std::string&>())) {
+      throw UsageError("the " + name + " given is not UTF-8 text, which the service cannot take");
+    }
+  }
+  return request;
+}
+
+void RequireId(const std::string& id) {
+  if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
+  Utf8Only({{member::kId, id}});
+}
+
 }  // namespace
 
 std::string AbsoluteFolder(const std::string& folder, const std::filesystem::path& currentFolder) {
@@ -68,34 +82,35 @@ nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
   if (!StartsWithNoCase(options.url, "http://") && !StartsWithNoCase(options.url, "https://")) {
     throw UsageError("only http:// and https:// URLs can be downloaded, not '" + options.url + "'");
   }
-  nlohmann::json request = {{"type", "enqueue_download"}, {"url", options.url}};
+  nlohmann::json request = {{member::kType, command::kEnqueueDownload},
+                            {member::kUrl, options.url}};
   if (!options.outputFolder.empty()) {
-    request["outputPath"] = AbsoluteFolder(options.outputFolder, currentFolder);
+    request[member::kOutputPath] = AbsoluteFolder(options.outputFolder, currentFolder);
   }
   if (!options.fileName.empty()) {
     CheckFileName(options.fileName);
-    request["fileName"] = options.fileName;
+    request[member::kFileName] = options.fileName;
   }
-  if (options.connections) request["connectionCount"] = *options.connections;
+  if (options.connections) request[member::kConnectionCount] = *options.connections;
   if (!options.limit.empty()) {
-    request["useSpeedLimiter"] = true;
-    request["maxSpeedBytesPerSecond"] = RateOrUsageError(options.limit);
+    request[member::kUseSpeedLimiter] = true;
+    request[member::kMaxSpeedBytesPerSecond] = RateOrUsageError(options.limit);
   }
   if (!options.sha256.empty()) {
-    request["checksumAlgorithm"] = "SHA256";
-    request["expectedChecksum"] = CheckedSha256(options.sha256);
+    request[member::kChecksumAlgorithm] = "SHA256";
+    request[member::kExpectedChecksum] = CheckedSha256(options.sha256);
   }
-  if (!options.referrer.empty()) request["referrer"] = options.referrer;
-  if (!options.userAgent.empty()) request["userAgent"] = options.userAgent;
-  return request;
+  if (!options.referrer.empty()) request[member::kReferrer] = options.referrer;
+  if (!options.userAgent.empty()) request[member::kUserAgent] = options.userAgent;
+  return Utf8Only(std::move(request));
 }
 
 nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
                                      const std::filesystem::path& currentFolder) {
   if (options.source.empty()) throw UsageError("a magnet link or .torrent file is required");
-  nlohmann::json request = {{"type", "enqueue_torrent"}};
+  nlohmann::json request = {{member::kType, command::kEnqueueTorrent}};
   if (StartsWithNoCase(options.source, "magnet:")) {
-    request["magnet"] = options.source;
+    request[member::kMagnet] = options.source;
   } else {
     std::filesystem::path file(options.source);
     if (file.is_relative()) file = currentFolder / file;
@@ -105,22 +120,26 @@ nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
       throw UsageError("no .torrent file at '" + file.string() +
                        "' (a magnet link must start with magnet:)");
     }
-    request["torrentFilePath"] = file.string();
+    request[member::kTorrentFilePath] = file.string();
   }
   if (!options.outputFolder.empty()) {
-    request["outputPath"] = AbsoluteFolder(options.outputFolder, currentFolder);
+    request[member::kOutputPath] = AbsoluteFolder(options.outputFolder, currentFolder);
   }
-  return request;
+  return Utf8Only(std::move(request));
 }
+
+nlohmann::json ListDownloadsRequest() { return {{member::kType, command::kListDownloads}}; }
 
 nlohmann::json ControlRequest(const std::string& type, const std::string& id) {
   RequireId(id);
-  return {{"type", type}, {"id", id}};
+  return {{member::kType, type}, {member::kId, id}};
 }
 
 nlohmann::json DeleteRequest(const std::string& id, bool deleteFile) {
   RequireId(id);
-  return {{"type", "delete_download"}, {"id", id}, {"deleteFile", deleteFile}};
+  return {{member::kType, command::kDeleteDownload},
+          {member::kId, id},
+          {member::kDeleteFile, deleteFile}};
 }
 
 nlohmann::json SpeedLimitRequest(const std::string& id, const std::string& rate) {
@@ -128,15 +147,15 @@ nlohmann::json SpeedLimitRequest(const std::string& id, const std::string& rate)
   std::string lower = rate;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower == "off") {
-    return {{"type", "set_speed_limiter"},
-            {"id", id},
-            {"enabled", false},
-            {"maxSpeedBytesPerSecond", 0}};
+    return {{member::kType, command::kSetSpeedLimiter},
+            {member::kId, id},
+            {member::kEnabled, false},
+            {member::kMaxSpeedBytesPerSecond, 0}};
   }
-  return {{"type", "set_speed_limiter"},
-          {"id", id},
-          {"enabled", true},
-          {"maxSpeedBytesPerSecond", RateOrUsageError(rate)}};
+  return {{member::kType, command::kSetSpeedLimiter},
+          {member::kId, id},
+          {member::kEnabled, true},
+          {member::kMaxSpeedBytesPerSecond, RateOrUsageError(rate)}};
 }
 
 }  // namespace vn::cli

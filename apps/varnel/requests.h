@@ -41,6 +41,9 @@ nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
 nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
                                      const std::filesystem::path& currentFolder);
 
+// list_downloads.
+nlohmann::json ListDownloadsRequest();
+
 // pause_download, resume_download, cancel_download, retry_download: the type
 // given, with the id.
 nlohmann::json ControlRequest(const std::string& type, const std::string& id);

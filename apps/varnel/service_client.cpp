@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/json_text.h"
 #include "apps/varnel/cli_errors.h"
 #include "platform/pipe.h"
 
@@ -18,7 +20,7 @@ ServiceClient::ServiceClient(std::string pipeName, std::chrono::milliseconds tim
     : pipeName(std::move(pipeName)), timeout(timeout), maxAnswerBytes(maxAnswerBytes) {}
 
 std::string ServiceClient::Exchange(const nlohmann::json& request) const {
-  const std::string text = request.dump();
+  const std::string text = CompactJson(request);
   if (text.size() > platform::kMaxRequestBytes) {
     throw UsageError("the request is " + std::to_string(text.size()) +
                      " bytes long; the service takes at most " +
@@ -52,12 +54,12 @@ nlohmann::json ServiceClient::Call(const nlohmann::json& request,
 nlohmann::json ServiceClient::CheckAnswer(const std::string& answer,
                                           const std::string& refusedText) {
   nlohmann::json parsed = nlohmann::json::parse(answer, nullptr, false);
-  if (parsed.is_discarded() || !parsed.is_object() || !parsed.contains("ok") ||
-      !parsed["ok"].is_boolean()) {
+  if (parsed.is_discarded() || !parsed.is_object() || !parsed.contains(member::kOk) ||
+      !parsed[member::kOk].is_boolean()) {
     throw ServiceUnavailable("the download service sent an answer that varnel cannot read");
   }
-  if (!parsed["ok"].get<bool>()) {
-    const auto error = parsed.find("error");
+  if (!parsed[member::kOk].get<bool>()) {
+    const auto error = parsed.find(member::kError);
     if (error != parsed.end() && error->is_string() && !error->get<std::string>().empty()) {
       throw CommandRefused(error->get<std::string>());
     }

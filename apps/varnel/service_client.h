@@ -10,16 +10,17 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "apps/protocol/socket_names.h"
+
 namespace vn::cli {
 
-inline constexpr const char* kServicePipeName = "VarnelV2";
 inline constexpr std::chrono::milliseconds kRequestTimeout{10000};
 // A list of many thousands of downloads still fits.
 inline constexpr std::size_t kMaxAnswerBytes = std::size_t{256} << 20;
 
 class ServiceClient {
  public:
-  explicit ServiceClient(std::string pipeName = kServicePipeName,
+  explicit ServiceClient(std::string pipeName = kServiceSocketName,
                          std::chrono::milliseconds timeout = kRequestTimeout,
                          std::size_t maxAnswerBytes = kMaxAnswerBytes);
 

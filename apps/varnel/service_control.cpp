@@ -2,8 +2,11 @@
 
 #include <thread>
 
+#include "apps/protocol/json_text.h"
+#include "apps/protocol/socket_names.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/program_locations.h"
+#include "apps/varnel/requests.h"
 #include "apps/varnel/task_view.h"
 #include "platform/background_process.h"
 #include "platform/locations.h"
@@ -26,7 +29,7 @@ std::filesystem::path EnabledUserUnitManager() {
 }
 
 bool Answers() {
-  return !platform::SendPipeRequest(kServicePipeName, R"({"type":"list_downloads"})", 1,
+  return !platform::SendPipeRequest(kServiceSocketName, CompactJson(ListDownloadsRequest()), 1,
                                     kProbeTimeout)
               .value_or("")
               .empty();
@@ -86,7 +89,7 @@ bool WaitUntilEnded(int pid) {
 }
 
 std::optional<int> RunningServicePid() {
-  return platform::PipeServerPid(kServicePipeName, kProbeTimeout);
+  return platform::PipeServerPid(kServiceSocketName, kProbeTimeout);
 }
 
 }  // namespace
@@ -145,7 +148,7 @@ int RunServiceStatus(const ServiceClient& client, Console& console) {
   const auto pid = RunningServicePid();
   std::string socket;
   try {
-    socket = platform::PipePath(kServicePipeName).string();
+    socket = platform::PipePath(kServiceSocketName).string();
   } catch (const std::exception& error) {
     socket = error.what();
   }
@@ -156,7 +159,7 @@ int RunServiceStatus(const ServiceClient& client, Console& console) {
   console.Line("Log:        " + ServiceLogPath().string());
   if (!pid) return kExitServiceUnavailable;
   const auto tasks =
-      ReadTaskList(client.Call({{"type", "list_downloads"}}, "the service refused the list"));
+      ReadTaskList(client.Call(ListDownloadsRequest(), "the service refused the list"));
   console.Line("Downloads:  " + std::to_string(tasks.size()));
   return kExitSuccess;
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/status_texts.h"
+
 namespace vn::cli {
 namespace {
 
@@ -15,14 +18,13 @@ std::size_t InvisibleFormatLength(const std::string& text, std::size_t at) {
   const auto byte = [&](std::size_t offset) {
     return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
   };
-  if (byte(0) == 0xd8 && byte(1) == 0x9c) return 2;  // U+061C arabic letter mark
+  if (byte(0) == 0xd8 && byte(1) == 0x9c) return 2;                     // U+061C arabic letter mark
   if (byte(0) == 0xe1 && byte(1) == 0xa0 && byte(2) == 0x8e) return 3;  // U+180E
   if (byte(0) == 0xef && byte(1) == 0xbb && byte(2) == 0xbf) return 3;  // U+FEFF
   if (byte(0) != 0xe2) return 0;
   const unsigned code = 0x2000 + ((byte(1) & 0x3fu) << 6) + (byte(2) & 0x3fu);
   if ((byte(1) & 0xc0) != 0x80 || (byte(2) & 0xc0) != 0x80 || byte(1) > 0x81) return 0;
-  const bool invisible = (code >= 0x200b && code <= 0x200f) ||
-                         (code >= 0x2028 && code <= 0x202e) ||
+  const bool invisible = (code >= 0x200b && code <= 0x200f) || (code >= 0x2028 && code <= 0x202e) ||
                          (code >= 0x2060 && code <= 0x2064) || (code >= 0x2066 && code <= 0x206f);
   return invisible ? 3 : 0;
 }
@@ -31,27 +33,28 @@ std::size_t InvisibleFormatLength(const std::string& text, std::size_t at) {
 
 TaskView ReadTaskView(const nlohmann::json& task) {
   TaskView view;
-  view.id = task.value("id", std::string());
-  view.fileName = task.value("fileName", std::string());
-  view.status = task.value("status", std::string());
-  view.failureReason = task.value("failureReason", std::string());
-  view.downloadedBytes = task.value("downloadedBytes", std::int64_t{0});
-  view.totalBytes = task.value("totalBytes", std::int64_t{0});
-  view.speedBytesPerSecond = task.value("speedBytesPerSecond", std::int64_t{0});
-  view.finalizeDone = task.value("finalizeDone", std::int64_t{0});
-  view.finalizeTotal = task.value("finalizeTotal", std::int64_t{0});
-  view.connectionCount = task.value("connectionCount", 0);
-  view.isTorrent = task.value("isTorrent", false);
+  view.id = task.value(member::kId, std::string());
+  view.fileName = task.value(member::kFileName, std::string());
+  view.status = task.value(member::kStatus, std::string());
+  view.failureReason = task.value(member::kFailureReason, std::string());
+  view.downloadedBytes = task.value(member::kDownloadedBytes, std::int64_t{0});
+  view.totalBytes = task.value(member::kTotalBytes, std::int64_t{0});
+  view.speedBytesPerSecond = task.value(member::kSpeedBytesPerSecond, std::int64_t{0});
+  view.finalizeDone = task.value(member::kFinalizeDone, std::int64_t{0});
+  view.finalizeTotal = task.value(member::kFinalizeTotal, std::int64_t{0});
+  view.connectionCount = task.value(member::kConnectionCount, 0);
+  view.isTorrent = task.value(member::kIsTorrent, false);
   return view;
 }
 
 std::vector<TaskView> ReadTaskList(const nlohmann::json& answer) {
-  if (!answer.is_object() || !answer.contains("downloads") || !answer["downloads"].is_array()) {
+  if (!answer.is_object() || !answer.contains(member::kDownloads) ||
+      !answer[member::kDownloads].is_array()) {
     throw std::runtime_error("the service's list has no downloads array");
   }
   std::vector<TaskView> tasks;
-  tasks.reserve(answer["downloads"].size());
-  for (const auto& task : answer["downloads"]) tasks.push_back(ReadTaskView(task));
+  tasks.reserve(answer[member::kDownloads].size());
+  for (const auto& task : answer[member::kDownloads]) tasks.push_back(ReadTaskView(task));
   return tasks;
 }
 
@@ -63,10 +66,10 @@ std::optional<TaskView> FindTask(const std::vector<TaskView>& tasks, const std::
 }
 
 std::optional<double> PercentDone(const TaskView& task) {
-  if (task.status == "Completed") return 100.0;
+  if (task.status == status_text::kCompleted) return 100.0;
   std::int64_t done = task.downloadedBytes;
   std::int64_t total = task.totalBytes;
-  if (task.status == "Verifying" && task.finalizeTotal > 0) {
+  if (task.status == status_text::kVerifying && task.finalizeTotal > 0) {
     done = task.finalizeDone;
     total = task.finalizeTotal;
   }
@@ -78,8 +81,8 @@ std::optional<double> PercentDone(const TaskView& task) {
 bool HasEnded(const TaskView& task) {
   // Torrents too: the service lists one Paused only when a client paused (or
   // cancelled) it; libtorrent's own queue shows as Queued.
-  return task.status == "Completed" || task.status == "Failed" || task.status == "Cancelled" ||
-         task.status == "Paused";
+  return task.status == status_text::kCompleted || task.status == status_text::kFailed ||
+         task.status == status_text::kCancelled || task.status == status_text::kPaused;
 }
 
 std::string Printable(const std::string& text) {

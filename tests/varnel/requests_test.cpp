@@ -69,6 +69,12 @@ TEST(Requests, AddRefusesWhatTheServiceCouldNotUse) {
             "-O takes a plain file name, not '../x'; choose the folder with -o");
   options.fileName.clear();
 
+  // Written on, the bytes would become U+FFFD: another folder than the one named.
+  options.outputFolder = "/tmp/\xff";
+  EXPECT_EQ(UsageErrorOf(options),
+            "the outputPath given is not UTF-8 text, which the service cannot take");
+  options.outputFolder.clear();
+
   options.sha256 = "abc";
   EXPECT_EQ(UsageErrorOf(options), "--sha256 takes 64 hexadecimal digits, not 'abc'");
   options.sha256 = std::string(63, 'a') + "g";
@@ -105,6 +111,7 @@ TEST(Requests, ControlRequestsNeedAnId) {
   EXPECT_EQ(ControlRequest("pause_download", "dl_1").dump(),
             R"({"id":"dl_1","type":"pause_download"})");
   EXPECT_THROW(ControlRequest("pause_download", ""), UsageError);
+  EXPECT_THROW(ControlRequest("pause_download", "dl_\xC0\xAF"), UsageError);
   EXPECT_EQ(DeleteRequest("dl_1", true).dump(),
             R"({"deleteFile":true,"id":"dl_1","type":"delete_download"})");
 }

@@ -4,6 +4,9 @@
 // after the service mutex is released.
 #include <chrono>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/download_ids.h"
+#include "apps/protocol/error_texts.h"
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/free_file_name.h"
@@ -19,8 +22,8 @@ namespace {
 
 constexpr const char* kDefaultFileName = "download.bin";
 
-std::string TaskNotFound() { return ErrorAnswer("Task not found"); }
-std::string MissingId() { return ErrorAnswer("Missing id"); }
+std::string TaskNotFound() { return ErrorAnswer(error_text::kTaskNotFound); }
+std::string MissingId() { return ErrorAnswer(error_text::kMissingId); }
 
 // The text after the URL's last "/", query and fragment included; never a name
 // that would point outside the output folder, and never one holding a "/" or
@@ -44,9 +47,9 @@ std::int64_t NowMillis() {
 std::string DownloadService::NewDownloadId() {
   // Two enqueues in one millisecond take the next free millisecond value.
   std::int64_t millis = std::max(NowMillis(), lastIdMillis + 1);
-  while (FindTask("dl_" + std::to_string(millis)) != nullptr) ++millis;
+  while (FindTask(kDownloadIdPrefix + std::to_string(millis)) != nullptr) ++millis;
   lastIdMillis = millis;
-  return "dl_" + std::to_string(millis);
+  return kDownloadIdPrefix + std::to_string(millis);
 }
 
 DownloadTask DownloadService::NextRun(DownloadTask& task) {
@@ -69,18 +72,18 @@ void DownloadService::QueueRun(const DownloadTask& run, StartMode mode) {
 
 std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   const auto arguments = nlohmann::json::parse(request);
-  const auto url = arguments.value("url", std::string());
-  auto outputPath = arguments.value("outputPath", std::string());
-  auto fileName = arguments.value("fileName", std::string());
-  const auto referrer = arguments.value("referrer", std::string());
-  const auto userAgent = arguments.value("userAgent", std::string());
-  const auto checksumAlgorithm = arguments.value("checksumAlgorithm", std::string());
-  const auto expectedChecksum = arguments.value("expectedChecksum", std::string());
-  const auto connectionCount = arguments.value("connectionCount", std::int32_t{8});
-  const auto useSpeedLimiter = arguments.value("useSpeedLimiter", false);
-  const auto maxSpeed = arguments.value("maxSpeedBytesPerSecond", std::int64_t{0});
+  const auto url = arguments.value(member::kUrl, std::string());
+  auto outputPath = arguments.value(member::kOutputPath, std::string());
+  auto fileName = arguments.value(member::kFileName, std::string());
+  const auto referrer = arguments.value(member::kReferrer, std::string());
+  const auto userAgent = arguments.value(member::kUserAgent, std::string());
+  const auto checksumAlgorithm = arguments.value(member::kChecksumAlgorithm, std::string());
+  const auto expectedChecksum = arguments.value(member::kExpectedChecksum, std::string());
+  const auto connectionCount = arguments.value(member::kConnectionCount, std::int32_t{8});
+  const auto useSpeedLimiter = arguments.value(member::kUseSpeedLimiter, false);
+  const auto maxSpeed = arguments.value(member::kMaxSpeedBytesPerSecond, std::int64_t{0});
 
-  if (url.empty()) return ErrorAnswer("Missing url");
+  if (url.empty()) return ErrorAnswer(error_text::kMissingUrl);
   // A zero byte cuts a text short where the system reads it: the download
   // would fetch, write and remove elsewhere than where it is listed.
   if (HasZeroByte(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
@@ -117,13 +120,13 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   }
   engine->Queue(task);
   if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
-  return DumpCompact({{"ok", true}, {"id", task.id}});
+  return IdAnswer(task.id);
 }
 
 std::string DownloadService::HandlePauseDownload(const std::string& request) {
-  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  const auto id = nlohmann::json::parse(request).value(member::kId, std::string());
   if (id.empty()) return MissingId();
-  if (IsTorrentId(id)) return RouteTorrentCommand("pause_download", id, false);
+  if (IsTorrentId(id)) return RouteTorrentCommand(command::kPauseDownload, id, false);
 
   std::lock_guard<std::mutex> lock(mutex);
   DownloadTask* task = FindTask(id);
@@ -139,9 +142,9 @@ std::string DownloadService::HandlePauseDownload(const std::string& request) {
 }
 
 std::string DownloadService::HandleResumeDownload(const std::string& request) {
-  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  const auto id = nlohmann::json::parse(request).value(member::kId, std::string());
   if (id.empty()) return MissingId();
-  if (IsTorrentId(id)) return RouteTorrentCommand("resume_download", id, false);
+  if (IsTorrentId(id)) return RouteTorrentCommand(command::kResumeDownload, id, false);
 
   DownloadTask copy;
   {
@@ -168,9 +171,9 @@ std::string DownloadService::HandleResumeDownload(const std::string& request) {
 }
 
 std::string DownloadService::HandleCancelDownload(const std::string& request) {
-  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  const auto id = nlohmann::json::parse(request).value(member::kId, std::string());
   if (id.empty()) return MissingId();
-  if (IsTorrentId(id)) return RouteTorrentCommand("cancel_download", id, false);
+  if (IsTorrentId(id)) return RouteTorrentCommand(command::kCancelDownload, id, false);
 
   std::lock_guard<std::mutex> lock(mutex);
   DownloadTask* task = FindTask(id);
@@ -184,10 +187,10 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
 
 std::string DownloadService::HandleDeleteDownload(const std::string& request) {
   const auto arguments = nlohmann::json::parse(request);
-  const auto id = arguments.value("id", std::string());
-  const auto deleteFile = arguments.value("deleteFile", false);
+  const auto id = arguments.value(member::kId, std::string());
+  const auto deleteFile = arguments.value(member::kDeleteFile, false);
   if (id.empty()) return MissingId();
-  if (IsTorrentId(id)) return RouteTorrentCommand("delete_download", id, deleteFile);
+  if (IsTorrentId(id)) return RouteTorrentCommand(command::kDeleteDownload, id, deleteFile);
 
   DownloadTask copy;
   {
@@ -204,7 +207,7 @@ std::string DownloadService::HandleDeleteDownload(const std::string& request) {
 }
 
 std::string DownloadService::HandleRetryDownload(const std::string& request) {
-  const auto id = nlohmann::json::parse(request).value("id", std::string());
+  const auto id = nlohmann::json::parse(request).value(member::kId, std::string());
   if (id.empty()) return MissingId();
 
   DownloadTask copy;
@@ -230,9 +233,9 @@ std::string DownloadService::HandleRetryDownload(const std::string& request) {
 
 std::string DownloadService::HandleSetSpeedLimiter(const std::string& request) {
   const auto arguments = nlohmann::json::parse(request);
-  const auto id = arguments.value("id", std::string());
-  const auto enabled = arguments.value("enabled", false);
-  const auto maxSpeed = arguments.value("maxSpeedBytesPerSecond", std::int64_t{0});
+  const auto id = arguments.value(member::kId, std::string());
+  const auto enabled = arguments.value(member::kEnabled, false);
+  const auto maxSpeed = arguments.value(member::kMaxSpeedBytesPerSecond, std::int64_t{0});
   if (id.empty()) return MissingId();
 
   std::lock_guard<std::mutex> lock(mutex);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "apps/protocol/socket_names.h"
 #include "apps/service/core/legacy_database.h"
 #include "apps/service/engine/download_engine.h"
 #include "apps/service/engine/partial_files.h"
@@ -26,7 +27,6 @@ struct TaskUpdateSink {
 
 namespace {
 
-constexpr const char* kPipeName = "VarnelV2";
 constexpr auto kWaitStep = std::chrono::milliseconds(250);
 
 bool Exists(const std::filesystem::path& path) {
@@ -76,7 +76,7 @@ void DownloadService::Bootstrap() {
   // Claim the socket before touching any file: a second service must fail
   // here, not after it has replaced, reconciled or rewritten the first one's
   // database or torrent list.
-  pipeServer = std::make_unique<PipeServer>(kPipeName);
+  pipeServer = std::make_unique<PipeServer>(kServiceSocketName);
   pipeServer->Bind();
 
   const auto dataRoot = platform::ResolveDataRoot();

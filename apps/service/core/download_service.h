@@ -60,7 +60,7 @@ class DownloadService {
   // Answers a torrent id for the four routed commands.
   std::string RouteTorrentCommand(const std::string& type, const std::string& id, bool deleteFile);
 
-  // A fresh "dl_" id that no listed task has. Caller holds `mutex`.
+  // A fresh kDownloadIdPrefix id that no listed task has. Caller holds `mutex`.
   std::string NewDownloadId();
 
   // Makes the listed task's next run its latest (reports of earlier runs are

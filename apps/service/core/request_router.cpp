@@ -5,6 +5,8 @@
 #include <exception>
 #include <string_view>
 
+#include "apps/protocol/command_names.h"
+#include "apps/protocol/error_texts.h"
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/torrent/torrent_engine.h"
@@ -19,35 +21,35 @@ std::string DownloadService::HandleRequest(const std::string& request) {
   };
   // Written once: dispatch order is this table's order.
   static const std::array<Command, 9> kCommands = {{
-      {"list_downloads",
+      {command::kListDownloads,
        [](DownloadService& s, const std::string&) { return s.HandleListDownloads(); }},
-      {"enqueue_download",
+      {command::kEnqueueDownload,
        [](DownloadService& s, const std::string& r) { return s.HandleEnqueueDownload(r); }},
-      {"enqueue_torrent",
+      {command::kEnqueueTorrent,
        [](DownloadService& s, const std::string& r) { return s.HandleEnqueueTorrent(r); }},
-      {"pause_download",
+      {command::kPauseDownload,
        [](DownloadService& s, const std::string& r) { return s.HandlePauseDownload(r); }},
-      {"resume_download",
+      {command::kResumeDownload,
        [](DownloadService& s, const std::string& r) { return s.HandleResumeDownload(r); }},
-      {"cancel_download",
+      {command::kCancelDownload,
        [](DownloadService& s, const std::string& r) { return s.HandleCancelDownload(r); }},
-      {"delete_download",
+      {command::kDeleteDownload,
        [](DownloadService& s, const std::string& r) { return s.HandleDeleteDownload(r); }},
-      {"retry_download",
+      {command::kRetryDownload,
        [](DownloadService& s, const std::string& r) { return s.HandleRetryDownload(r); }},
-      {"set_speed_limiter",
+      {command::kSetSpeedLimiter,
        [](DownloadService& s, const std::string& r) { return s.HandleSetSpeedLimiter(r); }},
   }};
 
   try {
     const auto parsed = nlohmann::json::parse(request);
-    const auto type = parsed.value("type", std::string());
+    const auto type = parsed.value(member::kType, std::string());
     for (const auto& command : kCommands) {
       if (command.type == type) return command.handler(*this, request);
     }
-    return ErrorAnswer("Unknown request type");
+    return ErrorAnswer(error_text::kUnknownRequestType);
   } catch (const std::exception& error) {
-    return ErrorAnswer(std::string("Invalid JSON request: ") + error.what());
+    return ErrorAnswer(error_text::kInvalidJsonRequest + std::string(error.what()));
   }
 }
 

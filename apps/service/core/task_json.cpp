@@ -1,41 +1,34 @@
 #include "apps/service/core/task_json.h"
 
+#include "apps/protocol/command_names.h"
+
 namespace vn {
 
 nlohmann::json TaskToJson(const DownloadTask& task) {
   nlohmann::json segments = nlohmann::json::array();
   int index = 1;
   for (const auto& segment : task.segments) {
-    segments.push_back({{"index", index++},
-                        {"start", segment.start},
-                        {"end", segment.end},
-                        {"downloadedBytes", segment.downloadedBytes}});
+    segments.push_back({{member::kIndex, index++},
+                        {member::kStart, segment.start},
+                        {member::kEnd, segment.end},
+                        {member::kDownloadedBytes, segment.downloadedBytes}});
   }
   return {
-      {"id", task.id},
-      {"url", task.url},
-      {"fileName", task.fileName},
-      {"outputPath", task.outputPath},
-      {"status", StatusText(task.status)},
-      {"downloadedBytes", task.downloadedBytes},
-      {"totalBytes", task.totalBytes},
-      {"speedBytesPerSecond", task.speedBytesPerSecond},
-      {"connectionCount", task.connectionCount},
-      {"failureReason", task.failureReason},
-      {"isTorrent", task.isTorrent},
-      {"finalizeDone", task.finalizeDone},
-      {"finalizeTotal", task.finalizeTotal},
-      {"segments", std::move(segments)},
+      {member::kId, task.id},
+      {member::kUrl, task.url},
+      {member::kFileName, task.fileName},
+      {member::kOutputPath, task.outputPath},
+      {member::kStatus, StatusText(task.status)},
+      {member::kDownloadedBytes, task.downloadedBytes},
+      {member::kTotalBytes, task.totalBytes},
+      {member::kSpeedBytesPerSecond, task.speedBytesPerSecond},
+      {member::kConnectionCount, task.connectionCount},
+      {member::kFailureReason, task.failureReason},
+      {member::kIsTorrent, task.isTorrent},
+      {member::kFinalizeDone, task.finalizeDone},
+      {member::kFinalizeTotal, task.finalizeTotal},
+      {member::kSegments, std::move(segments)},
   };
 }
-
-std::string DumpCompact(const nlohmann::json& value) { return value.dump(); }
-
-std::string ErrorAnswer(const std::string& text) {
-  const nlohmann::json answer = {{"ok", false}, {"error", text}};
-  return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-std::string OkAnswer(bool ok) { return nlohmann::json{{"ok", ok}}.dump(); }
 
 }  // namespace vn

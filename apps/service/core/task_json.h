@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "apps/protocol/answers.h"
+#include "apps/protocol/json_text.h"
 #include "apps/service/task/download_task.h"
 
 namespace vn {
@@ -12,21 +14,10 @@ namespace vn {
 // numbered from 1 in list order.
 nlohmann::json TaskToJson(const DownloadTask& task);
 
-// {"downloads":[...],"ok":true} for tasks, byte for byte what dumping the
-// TaskToJson objects gives, written straight to text because long lists are
-// answered often. Throws the library's type error for text that is not valid
-// UTF-8, as dumping does.
+// {"downloads":[...],"ok":true} for tasks, byte for byte what CompactJson of
+// the TaskToJson objects gives (bytes that are not valid UTF-8 included, which
+// become U+FFFD), written straight to text because long lists are answered
+// often.
 std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks);
-
-// Compact text, object members sorted, non-ASCII unescaped; throws the
-// library's type error for text that is not valid UTF-8.
-std::string DumpCompact(const nlohmann::json& value);
-
-// {"error":text,"ok":false}; bytes of text that are not valid UTF-8 are
-// replaced by U+FFFD so the answer is always valid JSON.
-std::string ErrorAnswer(const std::string& text);
-
-// {"ok":true}, {"ok":false}.
-std::string OkAnswer(bool ok);
 
 }  // namespace vn

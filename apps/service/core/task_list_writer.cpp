@@ -1,51 +1,18 @@
 // The list_downloads answer written straight to text. The member order is the
 // sorted order of the names, and strings are escaped exactly as the JSON
 // library writes them (quote, backslash and control characters only; UTF-8
-// passes through), so the bytes equal dumping the TaskToJson objects. Text that
-// is not valid UTF-8 takes the library's path, which raises its own error.
+// passes through), so the bytes equal dumping the TaskToJson objects. A list
+// with text that is not valid UTF-8 takes the library's path, which replaces
+// each bad sequence exactly as every other answer does.
 #include <charconv>
 #include <cstdint>
 #include <string_view>
 
+#include "apps/protocol/command_names.h"
 #include "apps/service/core/task_json.h"
 
 namespace vn {
 namespace {
-
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  while (i < text.size()) {
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    if (byte(i + 1) < low || byte(i + 1) > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 class ListWriter {
  public:
@@ -118,27 +85,27 @@ class ListWriter {
 
   void Segment(const DownloadSegment& segment, std::int64_t index) {
     text += '{';
-    Member("downloadedBytes", segment.downloadedBytes);
-    Member("end", segment.end);
-    Member("index", index);
-    Name("start");
+    Member(member::kDownloadedBytes, segment.downloadedBytes);
+    Member(member::kEnd, segment.end);
+    Member(member::kIndex, index);
+    Name(member::kStart);
     Number(segment.start);
     text += '}';
   }
 
   void Task(const DownloadTask& task) {
     text += '{';
-    Member("connectionCount", task.connectionCount);
-    Member("downloadedBytes", task.downloadedBytes);
-    Member("failureReason", task.failureReason);
-    Member("fileName", task.fileName);
-    Member("finalizeDone", task.finalizeDone);
-    Member("finalizeTotal", task.finalizeTotal);
-    Member("id", task.id);
-    Name("isTorrent");
+    Member(member::kConnectionCount, task.connectionCount);
+    Member(member::kDownloadedBytes, task.downloadedBytes);
+    Member(member::kFailureReason, task.failureReason);
+    Member(member::kFileName, task.fileName);
+    Member(member::kFinalizeDone, task.finalizeDone);
+    Member(member::kFinalizeTotal, task.finalizeTotal);
+    Member(member::kId, task.id);
+    Name(member::kIsTorrent);
     text += task.isTorrent ? "true," : "false,";
-    Member("outputPath", task.outputPath);
-    Name("segments");
+    Member(member::kOutputPath, task.outputPath);
+    Name(member::kSegments);
     text += '[';
     std::int64_t index = 1;
     for (const auto& segment : task.segments) {
@@ -146,10 +113,10 @@ class ListWriter {
       Segment(segment, index++);
     }
     text += "],";
-    Member("speedBytesPerSecond", task.speedBytesPerSecond);
-    Member("status", StatusText(task.status));
-    Member("totalBytes", task.totalBytes);
-    Name("url");
+    Member(member::kSpeedBytesPerSecond, task.speedBytesPerSecond);
+    Member(member::kStatus, StatusText(task.status));
+    Member(member::kTotalBytes, task.totalBytes);
+    Name(member::kUrl);
     String(task.url);
     text += '}';
   }
@@ -174,7 +141,7 @@ std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks) {
     if (!AllTextIsUtf8(task)) {
       nlohmann::json downloads = nlohmann::json::array();
       for (const auto& each : tasks) downloads.push_back(TaskToJson(each));
-      return DumpCompact({{"ok", true}, {"downloads", std::move(downloads)}});
+      return CompactJson({{member::kOk, true}, {member::kDownloads, std::move(downloads)}});
     }
     if (!first) writer.text += ',';
     first = false;

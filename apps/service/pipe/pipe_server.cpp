@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "apps/protocol/answers.h"
+#include "apps/protocol/error_texts.h"
+
 namespace vn {
 
 PipeServer::PipeServer(std::string pipeName) : pipeName(std::move(pipeName)) {}
@@ -37,7 +40,7 @@ std::string PipeServer::Answer(const std::string& request) {
     std::lock_guard lock(handlerMutex);
     current = handler;
   }
-  if (!current) return kNoHandlerResponse;
+  if (!current) return OkFirstErrorAnswer(error_text::kNoHandlerRegistered);
   return current(request);
 }
 

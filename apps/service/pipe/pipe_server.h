@@ -26,7 +26,8 @@ class PipeServer {
   PipeServer& operator=(const PipeServer&) = delete;
 
   // Replaces the handler; the next request uses the new one. Until a handler is
-  // set, every request is answered with kNoHandlerResponse. Any thread.
+  // set, every request is answered {"ok":false,"error":"No handler registered"}.
+  // Any thread.
   void SetHandler(Handler handler);
 
   // Claims the socket without serving it yet, so a second service fails before
@@ -43,9 +44,6 @@ class PipeServer {
   // Wakes and joins the thread, removes the socket file; does nothing when not
   // bound. Never waits for a client; waits for a handler call in progress.
   void Stop();
-
-  static constexpr const char* kNoHandlerResponse =
-      R"({"ok":false,"error":"No handler registered"})";
 
  private:
   std::string Answer(const std::string& request);

@@ -3,11 +3,16 @@
 #include <array>
 #include <string_view>
 
+#include "apps/protocol/status_texts.h"
+
 namespace vn {
 namespace {
 
+// In the order of DownloadStatus.
 constexpr std::array<std::string_view, 8> kStatusNames = {
-    "Queued", "Starting", "Downloading", "Paused", "Completed", "Failed", "Verifying", "Cancelled",
+    status_text::kQueued,    status_text::kStarting,  status_text::kDownloading,
+    status_text::kPaused,    status_text::kCompleted, status_text::kFailed,
+    status_text::kVerifying, status_text::kCancelled,
 };
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "apps/protocol/error_texts.h"
 #include "apps/service/torrent/session_settings.h"
 #include "apps/service/torrent/torrent_entry.h"
 #include "apps/service/torrent/torrent_registry.h"
@@ -35,9 +36,7 @@ namespace lt = libtorrent;
 
 namespace {
 
-constexpr const char* kTorrentIdPrefix = "tor_";
 constexpr const char* kNotRunning = "Torrent engine is not running";
-constexpr const char* kAddFailed = "Could not add torrent: ";
 
 // How often the resume data of torrents that changed is saved while they run,
 // and how often the engine looks at libtorrent's alerts between requests.
@@ -90,8 +89,6 @@ lt::add_torrent_params Prepare(lt::add_torrent_params params, const std::string&
 }
 
 }  // namespace
-
-bool IsTorrentId(const std::string& id) { return id.rfind(kTorrentIdPrefix, 0) == 0; }
 
 struct TorrentEngine::Impl {
   explicit Impl(Options options) : options(std::move(options)) {}
@@ -309,7 +306,7 @@ std::string TorrentEngine::Impl::Add(lt::add_torrent_params params, const std::s
   lt::torrent_handle handle =
       session->add_torrent(Prepare(std::move(params), savePath, false), addError);
   if (addError) {
-    error = kAddFailed + addError.message();
+    error = std::string(error_text::kCouldNotAddTorrent) + ": " + addError.message();
     return {};
   }
   const std::string id = NewTorrentId();
@@ -346,7 +343,7 @@ std::string TorrentEngine::AddFromMagnet(const std::string& magnet, const std::s
   lt::error_code parseError;
   lt::add_torrent_params params = lt::parse_magnet_uri(magnet, parseError);
   if (parseError) {
-    error = kInvalidMagnet + parseError.message();
+    error = error_text::kInvalidMagnet + parseError.message();
     return {};
   }
   return impl->Add(std::move(params), magnet, savePath, false, error);
@@ -359,7 +356,7 @@ std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std
   std::string readError;
   auto info = LoadTorrentFile(path, readError);
   if (!info) {
-    error = kUnreadableTorrentFile + readError;
+    error = error_text::kUnreadableTorrentFile + readError;
     return {};
   }
   lt::add_torrent_params params;

@@ -5,12 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "apps/protocol/download_ids.h"
 #include "apps/service/task/download_task.h"
 
 namespace vn {
-
-// True when id begins with "tor_" (case-sensitive).
-bool IsTorrentId(const std::string& id);
 
 // Runs torrents in one libtorrent session and reports them as DownloadTask
 // snapshots. The list of torrents survives restarts in <folder>/index.json, and
@@ -50,11 +48,7 @@ class TorrentEngine {
   // built.
   void Start(const std::filesystem::path& folder);
 
-  // Prefixes of the add failures; a detail follows each.
-  static constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
-  static constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
-
-  // Return the new "tor_" id, or an empty id with error set to
+  // Return the new kTorrentIdPrefix id, or an empty id with error set to
   // "Torrent engine is not running", "Invalid magnet link: ...",
   // "Could not read .torrent file: ..." ("... not a regular file" for a folder,
   // device or pipe) or "Could not add torrent: ...".

@@ -14,8 +14,10 @@
 #include <sstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
+#include "apps/protocol/json_text.h"
 #include "platform/file_replace.h"
 
 namespace vn {
@@ -84,13 +86,16 @@ std::optional<TorrentRecord> RecordFrom(const json& element) {
 std::string FormatTorrentRegistry(const std::vector<TorrentRecord>& records) {
   json list = json::array();
   for (const TorrentRecord& record : records) {
+    for (const std::string* text : {&record.id, &record.savePath, &record.source}) {
+      if (!IsValidUtf8(*text)) throw std::invalid_argument("Torrent record is not UTF-8");
+    }
     list.push_back({{"id", record.id},
                     {"savePath", record.savePath},
                     {"source", record.source},
                     {"isFile", record.isFile},
                     {"paused", record.paused}});
   }
-  return list.dump(2);
+  return IndentedJson(list);
 }
 
 TorrentRegistryContent ParseTorrentRegistryContent(std::istream& input) {

@@ -21,8 +21,9 @@ struct TorrentRecord {
 inline constexpr const char* kTorrentRegistryFileName = "index.json";
 
 // The text of index.json for records, in the given order: a JSON array indented
-// by 2 spaces, no newline at the end, "[]" when empty. Throws the JSON library's
-// error for a string that is not UTF-8.
+// by 2 spaces, no newline at the end, "[]" when empty. Throws
+// std::invalid_argument for a record with text that is not valid UTF-8: written
+// with U+FFFD, its path would name another folder or file at the next start.
 std::string FormatTorrentRegistry(const std::vector<TorrentRecord>& records);
 
 // What a read of index.json found. damaged: some of the file could not be read

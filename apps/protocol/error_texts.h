@@ -1,0 +1,32 @@
+#pragma once
+
+// The "error" texts of answers that clients show or match on. Those ending in
+// ": " are prefixes; the cause follows them.
+
+namespace vn::error_text {
+
+// Command protocol.
+inline constexpr const char* kUnknownRequestType = "Unknown request type";
+inline constexpr const char* kInvalidJsonRequest = "Invalid JSON request: ";
+inline constexpr const char* kNoHandlerRegistered = "No handler registered";
+
+// Download commands.
+inline constexpr const char* kMissingUrl = "Missing url";
+inline constexpr const char* kMissingId = "Missing id";
+inline constexpr const char* kTaskNotFound = "Task not found";
+
+// Torrent commands.
+inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";
+inline constexpr const char* kMissingTorrentSource = "Provide a magnet link or .torrent file";
+inline constexpr const char* kCouldNotAddTorrent = "Could not add torrent";
+inline constexpr const char* kInvalidMagnet = "Invalid magnet link: ";
+inline constexpr const char* kUnreadableTorrentFile = "Could not read .torrent file: ";
+
+// Captures the native host refuses or cannot deliver.
+inline constexpr const char* kBlobUrlRefused =
+    "Refusing to open dialog for blob URL without a resolved source URL";
+inline constexpr const char* kImageUrlRefused = "Refusing to open dialog for image URL";
+inline constexpr const char* kServiceUnavailable = "Service unavailable";
+inline constexpr const char* kServiceDidNotAnswer = "Service did not answer";
+
+}  // namespace vn::error_text
