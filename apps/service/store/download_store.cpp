@@ -179,6 +179,9 @@ void DownloadStore::Initialize() {
       Execute(db, migration.statement);
     }
   }
+  // A copy of the bare file (a backup, an older version reading it) then
+  // finds the tables.
+  Execute(db, schema::kCheckpointPragma);
 }
 
 std::vector<DownloadTask> DownloadStore::LoadAll() {

@@ -15,6 +15,8 @@ namespace vn::store_schema {
 // checkpoint; a power loss can take back the commits since, never consistency).
 inline constexpr const char* kJournalModePragma = "PRAGMA journal_mode=WAL;";
 inline constexpr const char* kSynchronousPragma = "PRAGMA synchronous=NORMAL;";
+// Moves what the log holds into the database file, so the file alone is whole.
+inline constexpr const char* kCheckpointPragma = "PRAGMA wal_checkpoint(TRUNCATE);";
 inline constexpr const char* kForeignKeysPragma = "PRAGMA foreign_keys=ON;";
 
 inline constexpr const char* kCreateDownloads = R"(
