@@ -146,7 +146,7 @@ void DownloadStore::FlushLoop() {
     try {
       Commit({});
     } catch (const std::exception&) {
-      // Kept staged; the next flush or save tries again.
+      // Progress only: the runs report it again.
     }
   }
 }
@@ -245,14 +245,19 @@ void DownloadStore::Commit(const std::vector<DownloadTask>& tasks) {
     for (const auto& task : tasks) WriteTask(db, task);
     Execute(db, "COMMIT;");
   } catch (...) {
+    // Staged progress is dropped too, so one bad copy cannot fail every later
+    // save; the runs report their progress again within a second.
+    staged.clear();
     // SQLite may already have rolled back on its own (a full disk, a trigger's
     // RAISE(ROLLBACK)); a second ROLLBACK would then fail and hide the real
-    // cause.
+    // cause. A connection left inside the transaction is closed, which
+    // discards it; the next operation opens a fresh one.
     if (sqlite3_get_autocommit(db) == 0) {
       try {
         Execute(db, "ROLLBACK;");
       } catch (const std::exception&) {
       }
+      if (sqlite3_get_autocommit(db) == 0) connection.reset();
     }
     throw;
   }

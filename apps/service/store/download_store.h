@@ -46,13 +46,13 @@ class DownloadStore {
 
   // Inserts or updates the task by id and replaces its segment rows, in one
   // transaction with whatever is staged; committed before it returns, rolled
-  // back on failure (the staged tasks then stay staged).
+  // back on failure (the staged tasks are then dropped).
   void Save(const DownloadTask& task);
 
   // Stages the task to be saved later; replaces an earlier staged copy.
   void SaveProgress(const DownloadTask& task);
 
-  // Writes every staged task in one transaction. A failure keeps them staged.
+  // Writes every staged task in one transaction. A failure drops them.
   void FlushProgress();
 
   // Saves every task as Save does, all in one durable transaction: one sync
