@@ -236,6 +236,120 @@ def ratio_line(medians, a, b, target, above=False):
     print(f"  {a} / {b} = {value:.2f}  (target {relation} {target})  {'met' if verdict else 'NOT met'}")
 
 
+BATCHES = [("500 files of 64 KiB", "batch64", 500, 64 * 1024),
+           ("2,000 files of 16 KiB", "batch16", 2000, 16 * 1024)]
+ENDED = ("Completed", "Failed", "Cancelled", "Paused")
+
+
+def process_threads(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("Threads:"):
+            return int(line.split()[1])
+    return 0
+
+
+def make_batch(www, folder, count, size):
+    files = []
+    for i in range(count):
+        path = www / folder / f"f{i:05d}.bin"
+        if not (path.exists() and path.stat().st_size == size):
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(hashlib.shake_256(f"{folder}-{i}".encode()).digest(size))
+        files.append(path)
+    return files
+
+
+def varnel_batch(service, nginx, folder, files, out):
+    """Enqueues every URL in a row, then polls list_downloads to the end.
+    Returns (wall s, peak threads, peak RSS MiB)."""
+    service.reset_peak_rss()
+    threads = process_threads(service.process.pid)
+    start = time.monotonic()
+    for f in files:
+        service.ask({"type": "enqueue_download", "url": nginx.url(f"{folder}/{f.name}"),
+                     "outputPath": str(out), "fileName": f.name})
+        threads = max(threads, process_threads(service.process.pid))
+    deadline = start + 600
+    while time.monotonic() < deadline:
+        threads = max(threads, process_threads(service.process.pid))
+        listed = service.ask({"type": "list_downloads"})["downloads"]
+        if all(task["status"] in ENDED for task in listed):
+            break
+        time.sleep(0.02)
+    wall = time.monotonic() - start
+    return wall, threads, service.peak_rss_mib()
+
+
+def aria_batch(nginx, folder, files, out, work):
+    listing = work / f"{folder}.list"
+    listing.write_text("".join(nginx.url(f"{folder}/{f.name}") + "\n" for f in files))
+    return timed(["aria2c", "-i", str(listing), "-j", "16", "-d", str(out), "-q",
+                  "--allow-overwrite=true", "--auto-file-renaming=false",
+                  "--summary-interval=0"])[0]
+
+
+def all_good(files, digests, out):
+    return all((out / f.name).exists() and sha256_file(out / f.name) == digests[f.name]
+               for f in files)
+
+
+def batches(service, nginx, www, out, work, runs):
+    print("\nBatches (each file checked by SHA-256; median of runs)")
+    print(f"{'batch':24s}{'varnel s':>10s}{'aria2c -j16 s':>15s}{'ratio':>7s}"
+          f"{'threads':>9s}{'RSS MiB':>9s}  sha256")
+    for title, folder, count, size in BATCHES:
+        files = make_batch(www, folder, count, size)
+        digests = {f.name: sha256_file(f) for f in files}
+        ours, theirs, threads, rss, ok = [], [], [], [], True
+        for run in range(runs):
+            target = out / folder
+            shutil.rmtree(target, ignore_errors=True)
+            target.mkdir(parents=True)
+            wall, peak_threads, peak_rss = varnel_batch(service, nginx, folder, files, target)
+            ok = ok and all_good(files, digests, target)
+            service.delete_all(delete_files=False)
+            shutil.rmtree(target, ignore_errors=True)
+            target.mkdir(parents=True)
+            aria = aria_batch(nginx, folder, files, target, work)
+            ok = ok and all_good(files, digests, target)
+            shutil.rmtree(target, ignore_errors=True)
+            ours.append(wall)
+            theirs.append(aria)
+            threads.append(peak_threads)
+            rss.append(peak_rss)
+            print(f"  run {run + 1} {title}: varnel {wall:.2f} s, aria2c {aria:.2f} s",
+                  file=sys.stderr)
+        a, b = statistics.median(ours), statistics.median(theirs)
+        print(f"{title:24s}{a:10.2f}{b:15.2f}{a / b:7.2f}{max(threads):9d}{max(rss):9.1f}  "
+              f"{'ok' if ok else 'MISMATCH'}")
+    print("  targets: ratio <= 1.0; threads <= 100 and RSS <= 40 MiB in the 2,000-file batch")
+
+
+def enqueue_while_transferring(service, nginx, www, out):
+    """enqueue_download times while earlier downloads of 1 MiB transfer; the
+    first 20 are left out, so the rest meet a full set of runs."""
+    files = sorted((www / "small").iterdir())
+    target = out / "busy"
+    target.mkdir(parents=True, exist_ok=True)
+    times = []
+    for f in files:
+        t = time.monotonic()
+        service.ask({"type": "enqueue_download", "url": nginx.url(f"small/{f.name}"),
+                     "outputPath": str(target), "fileName": f.name})
+        times.append((time.monotonic() - t) * 1000)
+    transferring = sum(1 for task in service.ask({"type": "list_downloads"})["downloads"]
+                       if task["status"] not in ENDED)
+    print(f"\n  enqueue_download: median {statistics.median(times[20:]):.2f} ms over the last "
+          f"80 of 100, {transferring} not ended at the last (target <= 1 ms)")
+    deadline = time.monotonic() + 300
+    while time.monotonic() < deadline:
+        if all(t["status"] in ENDED for t in service.ask({"type": "list_downloads"})["downloads"]):
+            break
+        time.sleep(0.2)
+    service.delete_all()
+    shutil.rmtree(target, ignore_errors=True)
+
+
 def scale(service, nginx, www, out):
     print("\nScale")
     service.stop()
@@ -283,6 +397,29 @@ def scale(service, nginx, www, out):
     service.delete_all()
 
 
+def single_downloads(service, nginx, out, size, big_digest, medium_digest, runs):
+    table = contestants(service, nginx.url("big.bin"), out, "big.bin", big_digest, size, 16)
+    first = measure(f"Scenario 1: {size // MiB} MiB unthrottled", table, out, "big.bin",
+                    big_digest, runs)
+    ratio_line(first, "varnel", "aria2c+sha256", 0.3)
+    ratio_line(first, "varnel", "curl16+cat+sha256sum", 0.65)
+    print(f"  varnel peak RSS {first['varnel'][2]:.1f} MiB (target <= 32 MiB)")
+
+    table = contestants(service, nginx.url("throttled/medium.bin"), out, "medium.bin",
+                        medium_digest, 64 * MiB, 16)
+    second = measure("Scenario 2: 64 MiB, nginx limit_rate 1m per connection",
+                     {k: table[k] for k in ("varnel", "aria2c")}, out, "medium.bin",
+                     medium_digest, runs)
+    if not os.environ.get("BENCH_SKIP_SLOW"):
+        second.update(measure("Scenario 2, one connection (one run: about a minute)",
+                              {"curl": table["curl"]}, out, "medium.bin", medium_digest, 1))
+    ratio_line(second, "varnel", "aria2c", 1.0)
+    if "curl" in second:
+        speedup = second["curl"][0] / second["varnel"][0]
+        print(f"  curl / varnel = {speedup:.1f}  (target >= 15)  "
+              f"{'met' if speedup >= 15 else 'NOT met'}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", type=Path, required=True)
@@ -307,26 +444,10 @@ def main():
     service.start()
     try:
         print(f"machine: {os.cpu_count()} cores; {time.strftime('%Y-%m-%d')}")
-        table = contestants(service, nginx.url("big.bin"), out, "big.bin", big_digest, size, 16)
-        first = measure(f"Scenario 1: {size // MiB} MiB unthrottled", table, out, "big.bin",
-                        big_digest, args.runs)
-        ratio_line(first, "varnel", "aria2c+sha256", 0.3)
-        ratio_line(first, "varnel", "curl16+cat+sha256sum", 0.65)
-        print(f"  varnel peak RSS {first['varnel'][2]:.1f} MiB (target <= 32 MiB)")
-
-        table = contestants(service, nginx.url("throttled/medium.bin"), out, "medium.bin",
-                            medium_digest, 64 * MiB, 16)
-        second = measure("Scenario 2: 64 MiB, nginx limit_rate 1m per connection",
-                         {k: table[k] for k in ("varnel", "aria2c")}, out, "medium.bin",
-                         medium_digest, args.runs)
-        if not os.environ.get("BENCH_SKIP_SLOW"):
-            second.update(measure("Scenario 2, one connection (one run: about a minute)",
-                                  {"curl": table["curl"]}, out, "medium.bin", medium_digest, 1))
-        ratio_line(second, "varnel", "aria2c", 1.0)
-        if "curl" in second:
-            speedup = second["curl"][0] / second["varnel"][0]
-            print(f"  curl / varnel = {speedup:.1f}  (target >= 15)  "
-                  f"{'met' if speedup >= 15 else 'NOT met'}")
+        if not os.environ.get("BENCH_ONLY_BATCHES"):
+            single_downloads(service, nginx, out, size, big_digest, medium_digest, args.runs)
+        batches(service, nginx, www, out, work, args.runs)
+        enqueue_while_transferring(service, nginx, www, out)
         scale(service, nginx, www, out)
     finally:
         service.stop()

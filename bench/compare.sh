@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Times the service (driven through `varnel add --wait`) against aria2c, axel and
 # curl, all downloading from one private nginx on 127.0.0.1, in the same run,
-# alternating contestants. Prints medians of wall time, CPU time and peak RSS,
+# alternating contestants; then batches of small files against `aria2c -i -j 16`. Prints medians of wall time, CPU time and peak RSS,
 # and checks the SHA-256 of every downloaded file.
 #
 #   bench/compare.sh [RUNS]          (default 3 runs per contestant)
 #
 # Environment: BENCH_DIR (work folder on the normal disk, default
 # /var/tmp/varnel-bench), BENCH_SIZE_MIB (scenario 1 size, default 1024),
-# BENCH_SKIP_SLOW=1 skips the single-connection curl of scenario 2 (about 63 s).
+# BENCH_SKIP_SLOW=1 skips the single-connection curl of scenario 2 (about 63 s),
+# BENCH_ONLY_BATCHES=1 skips scenarios 1 and 2 (batches and scale only).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-3}

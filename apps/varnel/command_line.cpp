@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 
+#include "apps/varnel/batch_add.h"
 #include "apps/varnel/browser_commands.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/commands.h"
@@ -94,10 +95,17 @@ int RunCommandLine(int argc, char** argv) {
                "Never start the download service; fail with exit code 3 when it is not running");
 
   AddOptions add;
+  std::string urlList;
   int connections = 0;
   bool addWait = false;
   auto* addCommand = app.add_subcommand("add", "Download a URL over HTTP or HTTPS; prints its id");
-  addCommand->add_option("url", add.url, "http:// or https:// URL")->required();
+  auto* urlOption = addCommand->add_option("url", add.url, "http:// or https:// URL");
+  addCommand
+      ->add_option("-i,--input-file", urlList,
+                   "Download every URL of this file (one a line, - for standard input; "
+                   "blank lines and # comments skipped) with the options given; prints one "
+                   "id a line")
+      ->excludes(urlOption);
   addCommand->add_option("-o,--output-dir", add.outputFolder,
                          "Folder for the file (relative to here); default: the service's");
   addCommand->add_option("-O,--output-name", add.fileName,
@@ -114,7 +122,13 @@ int RunCommandLine(int argc, char** argv) {
   AddWaitFlag(addCommand, addWait);
   addCommand->callback([&] {
     if (connectionsOption->count() > 0) add.connections = connections;
-    action = [&] { return RunAdd(client, console, add, addWait); };
+    if (!urlList.empty()) {
+      action = [&] { return RunAddBatch(client, console, add, urlList, addWait); };
+    } else if (urlOption->count() > 0) {
+      action = [&] { return RunAdd(client, console, add, addWait); };
+    } else {
+      throw CLI::RequiredError("url or --input-file");
+    }
   });
 
   TorrentOptions torrent;

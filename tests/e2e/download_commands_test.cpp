@@ -345,6 +345,52 @@ TEST_F(DownloadCommands, ADownloadInterruptedByACrashResumesAfterRestart) {
   EXPECT_EQ(Sha256Hex(ReadFile(OutputFile("crash.bin"))), Sha256Hex(body));
 }
 
+// Progress is saved in batches, status changes at once: a kill loses at most
+// the progress of the last couple of seconds and no status change.
+TEST_F(DownloadCommands, AKillLosesNoStatusChangeAndOnlyRecentProgress) {
+  const auto body = MakeContent(3 * 1024 * 1024);
+  server.SetResource("/slow.bin", Resource(body, 512 * 1024));
+  server.SetResource("/small.bin", Resource(MakeContent(5000)));
+  const auto slow = Enqueue({{"url", server.Url("/slow.bin")}});
+  const auto done = Enqueue({{"url", server.Url("/small.bin")}});
+  const auto paused = Enqueue({{"url", server.Url("/slow.bin")}, {"fileName", "p.bin"}});
+  EXPECT_EQ(Send({{"type", "pause_download"}, {"id", paused}}).dump(), R"({"ok":true})");
+  WaitForStatus(done, "Completed");
+  const std::int64_t early =
+      WaitUntil(slow, [](const nlohmann::json& t) { return t["downloadedBytes"] > 300000; })
+          ["downloadedBytes"];
+  // Two and a half seconds of transfer later.
+  WaitUntil(slow, [&](const nlohmann::json& t) {
+    return t["downloadedBytes"] >= early + 1280 * 1024;
+  });
+  service->Kill();
+  service = StartService();
+  EXPECT_EQ(Find(slow)["status"], "Paused");
+  EXPECT_GE(Find(slow)["downloadedBytes"], early);
+  EXPECT_EQ(Find(paused)["status"], "Paused");
+  EXPECT_EQ(Find(done)["status"], "Completed");
+}
+
+// Beyond the bound, downloads wait as Queued and obey commands as queued ones.
+TEST_F(DownloadCommands, DownloadsBeyondTheBoundWaitQueued) {
+  EXPECT_EQ(service->Stop(), 0) << service->Errors();
+  service = StartService({{"VARNEL_MAX_ACTIVE_DOWNLOADS", "1"}});
+  const auto body = MakeContent(1024 * 1024);
+  server.SetResource("/a.bin", Resource(body, 1024 * 1024));
+  const auto first = Enqueue({{"url", server.Url("/a.bin")}});
+  const auto second = Enqueue({{"url", server.Url("/a.bin")}, {"fileName", "b.bin"}});
+  const auto third = Enqueue({{"url", server.Url("/a.bin")}, {"fileName", "c.bin"}});
+  WaitUntil(first, [](const nlohmann::json& t) { return t["downloadedBytes"] > 0; });
+  EXPECT_EQ(Find(second)["status"], "Queued");
+  EXPECT_EQ(Send({{"type", "pause_download"}, {"id", second}}).dump(), R"({"ok":true})");
+  WaitForStatus(third, "Completed");
+  EXPECT_EQ(Find(first)["status"], "Completed");
+  EXPECT_EQ(Find(second)["status"], "Paused");
+  EXPECT_EQ(Send({{"type", "resume_download"}, {"id", second}}).dump(), R"({"ok":true})");
+  WaitForStatus(second, "Completed");
+  EXPECT_EQ(ReadFile(OutputFile("b.bin")), body);
+}
+
 TEST_F(DownloadCommands, ACleanStopDuringADownloadKeepsItsProgress) {
   const auto body = MakeContent(2 * 1024 * 1024);
   server.SetResource("/stop.bin", Resource(body, 512 * 1024));

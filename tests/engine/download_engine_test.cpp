@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -557,6 +560,64 @@ TEST_F(DownloadEngineTest, ControlOfUnknownIdsDoesNothing) {
   engine.Resume("dl_unknown");
   engine.SetSpeedLimit("dl_unknown", true, 10);
   EXPECT_FALSE(engine.IsRunning("dl_unknown"));
+}
+
+// With a bound of two, runs beyond it wait as queued, start as runs end, and a
+// stop of a waiting run ends it without a transfer; an id
+// queued twice behind the bound still runs its two runs one after the other.
+TEST(BoundedDownloadEngineTest, RunsBeyondTheBoundWaitInQueueOrder) {
+  test::HttpTestServer server;
+  test::TempFolder folder;
+  const std::string body = test::MakeContent(256 * 1024);
+  server.SetResource("/file.bin", {.body = body, .bytesPerSecondPerConnection = 1024 * 1024});
+  auto log = ReportLog::Create();
+  std::mutex mutex;
+  std::vector<std::string> started;  // ids in the order of their first Downloading report
+  std::set<std::string> transferring;
+  std::size_t mostActive = 0;
+  DownloadEngine engine(2);
+  engine.SetTaskUpdateCallback([&, forward = log->Callback()](const DownloadTask& report) {
+    {
+      std::lock_guard lock(mutex);
+      if (report.status == DownloadStatus::Downloading && transferring.insert(report.id).second) {
+        if (std::find(started.begin(), started.end(), report.id) == started.end()) {
+          started.push_back(report.id);
+        }
+      }
+      if (test::IsTerminal(report.status)) transferring.erase(report.id);
+      mostActive = std::max(mostActive, transferring.size());
+    }
+    forward(report);
+  });
+  std::vector<DownloadTask> tasks;
+  for (int i = 0; i < 6; ++i) {
+    tasks.push_back(test::MakeTask(server.Url("/file.bin"), folder.path(),
+                                   "f" + std::to_string(i) + ".bin", 1));
+    engine.Queue(tasks.back());
+  }
+  engine.Queue(tasks[5]);  // a second run of the last id, behind the first
+  engine.Pause(tasks[3].id);
+  engine.Cancel(tasks[4].id);
+  for (int n = 1; n <= 7; ++n) ASSERT_TRUE(log->WaitForEnd(n)) << n;
+
+  std::map<std::string, std::vector<DownloadStatus>> ends;
+  for (const DownloadTask& report : log->Reports()) {
+    if (test::IsTerminal(report.status)) ends[report.id].push_back(report.status);
+  }
+  using S = DownloadStatus;
+  const std::vector<std::vector<S>> expected = {{S::Completed}, {S::Completed}, {S::Completed},
+                                                {S::Paused},    {S::Cancelled}, {S::Completed, S::Completed}};
+  for (std::size_t i = 0; i < tasks.size(); ++i) EXPECT_EQ(ends[tasks[i].id], expected[i]) << i;
+  std::lock_guard lock(mutex);
+  EXPECT_LE(mostActive, 2u);
+  // The first two start together, the next two as slots free up (their first
+  // reports may cross); the stopped ones never transfer.
+  ASSERT_EQ(started.size(), 4u);
+  EXPECT_EQ(std::set<std::string>(started.begin(), started.begin() + 2),
+            (std::set<std::string>{tasks[0].id, tasks[1].id}));
+  EXPECT_EQ(std::set<std::string>(started.begin() + 2, started.end()),
+            (std::set<std::string>{tasks[2].id, tasks[5].id}));
+  EXPECT_EQ(test::ReadFile(folder.path() / "f5.bin"), body);
 }
 
 }  // namespace

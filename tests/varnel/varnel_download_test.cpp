@@ -1,4 +1,7 @@
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/varnel/varnel_fixture.h"
 
@@ -24,6 +27,42 @@ TEST_F(VarnelDownloads, AddWaitDownloadsIntoARelativeFolderAndExitsZero) {
   const auto file = work.path() / "out" / "copy.bin";
   ASSERT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(Sha256Hex(ReadFile(file)), Sha256Hex(content));
+}
+
+// `add -i`: every listed URL with the command line's options, one id a line,
+// one overall progress line; exit 0 only when all of them completed.
+TEST_F(VarnelDownloads, AddListEnqueuesEveryUrlAndWaitsForAll) {
+  const std::string a = MakeContent(70000, 5), b = MakeContent(3000, 6);
+  http.SetResource("/a.bin", Serving(a));
+  http.SetResource("/b.bin", Serving(b));
+  http.SetResource("/gone.bin", Answering(404));
+  struct Case {
+    std::vector<std::string> urls;
+    int exitCode;
+    std::string progress;
+  };
+  const std::vector<Case> cases = {
+      {{"/a.bin", "/b.bin"}, 0, "2/2 files done, "},
+      {{"/b.bin", "/gone.bin", "/a.bin"}, 1, "2/3 files done, "},
+  };
+  for (const Case& c : cases) {
+    TempFolder work;
+    std::string list = "# batch\n\n";
+    for (const auto& url : c.urls) list += "  " + http.Url(url) + "\r\n";
+    std::ofstream(work.path() / "urls.txt") << list;
+    const auto result =
+        RunVarnel({"add", "-i", "urls.txt", "-o", "out", "--wait"}, work.path());
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
+    std::istringstream lines(result.output);
+    std::string line;
+    for (std::size_t i = 0; i < c.urls.size(); ++i) {
+      std::getline(lines, line);
+      EXPECT_EQ(line.rfind("dl_", 0), 0u) << result.output;
+    }
+    EXPECT_NE(result.output.find(c.progress), std::string::npos) << result.output;
+    EXPECT_EQ(ReadFile(work.path() / "out" / "a.bin"), a);
+    EXPECT_EQ(ReadFile(work.path() / "out" / "b.bin"), b);
+  }
 }
 
 TEST_F(VarnelDownloads, AddWaitReportsA404OnStandardErrorAndExitsOne) {

@@ -39,6 +39,19 @@ void ZeroProgress(DownloadTask& task) {
   for (auto& segment : task.segments) segment.downloadedBytes = 0;
 }
 
+// Tests set a small bound on the runs that transfer at once through
+// VARNEL_MAX_ACTIVE_DOWNLOADS; unset (or not a positive number) in normal use.
+std::size_t ActiveRunLimit() {
+  const auto text = platform::GetEnvironment("VARNEL_MAX_ACTIVE_DOWNLOADS");
+  if (!text) return DownloadEngine::kDefaultActiveRuns;
+  try {
+    const long value = std::stol(*text);
+    if (value > 0) return static_cast<std::size_t>(value);
+  } catch (const std::exception&) {
+  }
+  return DownloadEngine::kDefaultActiveRuns;
+}
+
 bool IsOneOf(DownloadStatus status, std::initializer_list<DownloadStatus> statuses) {
   for (auto candidate : statuses) {
     if (status == candidate) return true;
@@ -85,7 +98,7 @@ void DownloadService::Bootstrap() {
   std::filesystem::create_directories(databasePath.parent_path());
 
   store = std::make_unique<DownloadStore>(databasePath.string());
-  engine = std::make_unique<DownloadEngine>();
+  engine = std::make_unique<DownloadEngine>(ActiveRunLimit());
   TorrentEngine::Options torrentOptions;
   // Tests pin the torrent session to loopback; unset in normal use, where the
   // library's default listen interfaces apply.
@@ -98,6 +111,7 @@ void DownloadService::Bootstrap() {
   store->Initialize();
   tasks = store->LoadAll();
   ReconcileStoredTasks();
+  store->StartFlushing();
 
   {
     std::lock_guard<std::mutex> lock(updateSink->mutex);
@@ -186,10 +200,18 @@ void DownloadService::OnTaskUpdate(const DownloadTask& update) {
   if (progressCrossingPause || pauseCrossingResume) return;
 
   // Reports of the finishing phase change only what the store does not keep;
-  // a durable save for each would stall the run on the disk for nothing.
+  // a save for each would stall the run on the disk for nothing. A status
+  // change is saved before it can be listed; progress within a status is
+  // staged and written with other downloads' at least every second, so a
+  // killed service loses at most that much progress.
   const bool storedFieldsChange = !SameStoredFields(*current, update);
+  const bool statusChange = current->status != update.status;
   *current = update;
-  if (storedFieldsChange) store->Save(*current);
+  if (statusChange) {
+    store->Save(*current);
+  } else if (storedFieldsChange) {
+    store->SaveProgress(*current);
+  }
   if (IsOneOf(update.status, {DownloadStatus::Paused, DownloadStatus::Completed,
                               DownloadStatus::Failed, DownloadStatus::Cancelled})) {
     pendingPauseIds.erase(update.id);

@@ -7,11 +7,11 @@
 
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
 #include "apps/service/engine/download_control.h"
+#include "apps/service/engine/run_slots.h"
 #include "apps/service/engine/speed_limiter.h"
 #include "apps/service/engine/task_runner.h"
 
@@ -49,6 +49,9 @@ void DownloadEngine::SetTaskUpdateCallback(TaskUpdateCallback callback) {
   onTaskUpdate = std::move(callback);
 }
 
+DownloadEngine::DownloadEngine(std::size_t maxActiveRuns)
+    : slots(std::make_shared<RunSlots>(maxActiveRuns)) {}
+
 void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   auto control = std::make_shared<DownloadControl>();
   control->speedLimitEnabled.store(task.useSpeedLimiter && task.maxSpeedBytesPerSecond > 0);
@@ -64,17 +67,11 @@ void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
     control->previous = replaced;
   }
 
-  try {
-    std::thread([task, control, mode, callback = onTaskUpdate] {
-      control->WaitForEarlierRuns();
-      RunDownloadTask(task, *control, callback, mode);
-      Unregister(task.id, control);
-      control->MarkFinished(true);
-    }).detach();
-  } catch (...) {
-    // No run will end this entry: the run it replaced is the id's run again.
-    // A later run that already follows this one still waits, through it, for
-    // the earlier runs.
+  // No run will end this entry: the run it replaced is the id's run again. A
+  // later run that already follows this one still waits, through it, for the
+  // earlier runs.
+  const auto unstarted = [task, control, replaced] {
+    RunRegistry& registry = Registry();
     {
       std::lock_guard lock(registry.mutex);
       const auto found = registry.runs.find(task.id);
@@ -87,6 +84,28 @@ void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
       }
     }
     control->MarkFinished(false);
+  };
+
+  // Runs start in the order they were queued, so an earlier run of the id has
+  // its slot before this one takes one to wait for it: no slot is held waiting
+  // for a run that has none.
+  try {
+    slots->Start(
+        [task, control, mode, callback = onTaskUpdate] {
+          control->WaitForEarlierRuns();
+          RunDownloadTask(task, *control, callback, mode);
+          Unregister(task.id, control);
+          control->MarkFinished(true);
+        },
+        [task, unstarted, callback = onTaskUpdate] {
+          unstarted();
+          DownloadTask failed = task;
+          failed.status = DownloadStatus::Failed;
+          failed.failureReason = kRunNotStarted;
+          if (callback) callback(failed);
+        });
+  } catch (...) {
+    unstarted();
     throw;
   }
 }

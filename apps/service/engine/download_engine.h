@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "apps/service/task/download_task.h"
@@ -9,24 +11,40 @@
 
 namespace vn {
 
+class RunSlots;
+
+// Failure text of a waiting run whose thread could not be started.
+inline constexpr const char* kRunNotStarted = "Failed to start the download";
+
 // Starts HTTP downloads, each on a detached thread of its own (a "run"), and
-// steers them by id through a process-wide run registry. Every operation may be
-// called from any thread; control operations on an unknown id do nothing.
-// The callback is never called while an engine lock is held.
+// steers them by id through a process-wide run registry. At most
+// maxActiveRuns runs of one engine exist at once; further runs wait, in the
+// order they were queued, and start as runs end (a waiting run is listed as
+// the task was queued, and a stop of it ends it as soon as it starts). Every
+// operation may be called from any thread; control operations on an unknown
+// id do nothing. The callback is never called while an engine lock is held.
 class DownloadEngine {
  public:
   using TaskUpdateCallback = std::function<void(const DownloadTask& task)>;
 
-  DownloadEngine() = default;
+  // Each run of a small file takes two threads and of a large one up to 33;
+  // sixteen runs keep a 2-core machine busy on small files without the thread
+  // count of a large batch growing past a hundred or so.
+  static constexpr std::size_t kDefaultActiveRuns = 16;
+
+  // Tests pass a small bound to see runs wait.
+  explicit DownloadEngine(std::size_t maxActiveRuns = kDefaultActiveRuns);
 
   // Runs started later report through this callback; called once before Queue.
   void SetTaskUpdateCallback(TaskUpdateCallback callback);
 
-  // Starts a run of a copy of task and returns at once. The run waits until
+  // Starts a run of a copy of task, or lets it wait for a slot, and returns
+  // at once. The run waits until
   // every earlier run of the id has ended before it touches the download's
   // files; with StartMode::FromZero it then removes them and starts over.
-  // Throws std::system_error when the thread cannot be started; the run this
-  // one replaced is then the id's run again.
+  // Throws std::system_error when the thread cannot be started at once; the
+  // run this one replaced is then the id's run again. A waiting run whose
+  // thread cannot be started later reports Failed with kRunNotStarted.
   void Queue(const DownloadTask& task, StartMode mode = StartMode::Continue);
 
   void Pause(const std::string& id);
@@ -39,6 +57,7 @@ class DownloadEngine {
 
  private:
   TaskUpdateCallback onTaskUpdate;
+  std::shared_ptr<RunSlots> slots;
 };
 
 }  // namespace vn

@@ -6,7 +6,6 @@
 #include <map>
 #include <system_error>
 #include <tuple>
-#include <tuple>
 #include <utility>
 
 #include "apps/service/store/sqlite_handles.h"
@@ -122,6 +121,46 @@ void WriteTask(sqlite3* connection, const DownloadTask& task) {
 
 DownloadStore::DownloadStore(std::string databasePath) : databasePath(std::move(databasePath)) {}
 
+DownloadStore::~DownloadStore() {
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  stopSignal.notify_all();
+  if (flusher.joinable()) flusher.join();
+  try {
+    FlushProgress();
+  } catch (const std::exception&) {
+    // Progress only: the next run finds its part files and goes on from them.
+  }
+}
+
+void DownloadStore::StartFlushing() {
+  flusher = std::thread([this] { FlushLoop(); });
+}
+
+void DownloadStore::FlushLoop() {
+  std::unique_lock lock(mutex);
+  while (!stopSignal.wait_for(lock, kProgressFlushInterval, [this] { return stopping; })) {
+    if (staged.empty()) continue;
+    try {
+      Commit({});
+    } catch (const std::exception&) {
+      // Progress only: the runs report it again.
+    }
+  }
+}
+
+void DownloadStore::SaveProgress(const DownloadTask& task) {
+  std::lock_guard lock(mutex);
+  staged.insert_or_assign(task.id, task);
+}
+
+void DownloadStore::FlushProgress() {
+  std::lock_guard lock(mutex);
+  if (!staged.empty()) Commit({});
+}
+
 void DownloadStore::Initialize() {
   std::lock_guard lock(mutex);
   const std::filesystem::path path(databasePath);
@@ -131,25 +170,23 @@ void DownloadStore::Initialize() {
     std::filesystem::remove(path, ignored);
   }
 
-  SqliteConnection connection = OpenDatabase(databasePath);
-  Execute(connection.get(), schema::kJournalModePragma);
-  Execute(connection.get(), schema::kSynchronousPragma);
-  Execute(connection.get(), schema::kForeignKeysPragma);
-  Execute(connection.get(), schema::kCreateDownloads);
-  Execute(connection.get(), schema::kCreateDownloadSegments);
+  connection.reset();
+  sqlite3* db = Connection();
+  Execute(db, schema::kCreateDownloads);
+  Execute(db, schema::kCreateDownloadSegments);
   for (const schema::ColumnMigration& migration : schema::kMigrations) {
-    if (!HasColumn(connection.get(), "downloads", migration.column)) {
-      Execute(connection.get(), migration.statement);
+    if (!HasColumn(db, "downloads", migration.column)) {
+      Execute(db, migration.statement);
     }
   }
+  // A copy of the bare file (a backup, an older version reading it) then
+  // finds the tables.
+  Execute(db, schema::kCheckpointPragma);
 }
 
 std::vector<DownloadTask> DownloadStore::LoadAll() {
   std::lock_guard lock(mutex);
-  SqliteConnection connection = OpenDatabase(databasePath);
-  sqlite3* db = connection.get();
-  Execute(db, schema::kJournalModePragma);
-  Execute(db, schema::kSynchronousPragma);
+  sqlite3* db = Connection();
 
   std::map<std::string, DownloadTask> tasks;
   {
@@ -182,26 +219,49 @@ void DownloadStore::Save(const DownloadTask& task) { SaveAll({task}); }
 
 void DownloadStore::SaveAll(const std::vector<DownloadTask>& tasks) {
   std::lock_guard lock(mutex);
-  SqliteConnection connection = OpenDatabase(databasePath);
-  sqlite3* db = connection.get();
-  Execute(db, schema::kJournalModePragma);
-  Execute(db, schema::kSynchronousPragma);
+  Commit(tasks);
+}
+
+sqlite3* DownloadStore::Connection() {
+  if (!connection) {
+    SqliteConnection opened = OpenDatabase(databasePath);
+    Execute(opened.get(), schema::kJournalModePragma);
+    Execute(opened.get(), schema::kSynchronousPragma);
+    Execute(opened.get(), schema::kForeignKeysPragma);
+    connection = std::move(opened);
+  }
+  return connection.get();
+}
+
+void DownloadStore::Commit(const std::vector<DownloadTask>& tasks) {
+  sqlite3* db = Connection();
   Execute(db, "BEGIN IMMEDIATE TRANSACTION;");
   try {
+    for (const auto& entry : staged) {
+      bool superseded = false;
+      for (const auto& task : tasks) superseded = superseded || task.id == entry.first;
+      if (!superseded) WriteTask(db, entry.second);
+    }
     for (const auto& task : tasks) WriteTask(db, task);
     Execute(db, "COMMIT;");
   } catch (...) {
+    // Staged progress is dropped too, so one bad copy cannot fail every later
+    // save; the runs report their progress again within a second.
+    staged.clear();
     // SQLite may already have rolled back on its own (a full disk, a trigger's
     // RAISE(ROLLBACK)); a second ROLLBACK would then fail and hide the real
-    // cause. Closing the connection discards whatever a failed ROLLBACK leaves.
+    // cause. A connection left inside the transaction is closed, which
+    // discards it; the next operation opens a fresh one.
     if (sqlite3_get_autocommit(db) == 0) {
       try {
         Execute(db, "ROLLBACK;");
       } catch (const std::exception&) {
       }
+      if (sqlite3_get_autocommit(db) == 0) connection.reset();
     }
     throw;
   }
+  staged.clear();
 }
 
 bool SameStoredFields(const DownloadTask& a, const DownloadTask& b) {
@@ -225,11 +285,8 @@ bool SameStoredFields(const DownloadTask& a, const DownloadTask& b) {
 
 void DownloadStore::Delete(const std::string& id) {
   std::lock_guard lock(mutex);
-  SqliteConnection connection = OpenDatabase(databasePath);
-  sqlite3* db = connection.get();
-  Execute(db, schema::kJournalModePragma);
-  Execute(db, schema::kSynchronousPragma);
-  Execute(db, schema::kForeignKeysPragma);
+  staged.erase(id);
+  sqlite3* db = Connection();
   SqliteStatement statement = Prepare(db, schema::kDeleteDownload);
   BindText(statement.get(), 1, id);
   CheckSqlite(sqlite3_step(statement.get()), db);

@@ -10,8 +10,13 @@
 
 namespace vn::store_schema {
 
-inline constexpr const char* kJournalModePragma = "PRAGMA journal_mode=DELETE;";
-inline constexpr const char* kSynchronousPragma = "PRAGMA synchronous=FULL;";
+// Write-ahead log: a commit is one append to the log, and it survives the
+// service being killed once the commit returns (the log is synced at each
+// checkpoint; a power loss can take back the commits since, never consistency).
+inline constexpr const char* kJournalModePragma = "PRAGMA journal_mode=WAL;";
+inline constexpr const char* kSynchronousPragma = "PRAGMA synchronous=NORMAL;";
+// Moves what the log holds into the database file, so the file alone is whole.
+inline constexpr const char* kCheckpointPragma = "PRAGMA wal_checkpoint(TRUNCATE);";
 inline constexpr const char* kForeignKeysPragma = "PRAGMA foreign_keys=ON;";
 
 inline constexpr const char* kCreateDownloads = R"(
