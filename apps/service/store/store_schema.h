@@ -10,11 +10,11 @@
 
 namespace vn::store_schema {
 
-// Write-ahead log: a commit is one append to the log, and it survives the
-// service being killed once the commit returns (the log is synced at each
-// checkpoint; a power loss can take back the commits since, never consistency).
+// Write-ahead log: a commit is one append to the log and one sync of it, so a
+// status change that was answered survives a kill and a power loss alike
+// (progress is batched by the service, so the syncs stay few).
 inline constexpr const char* kJournalModePragma = "PRAGMA journal_mode=WAL;";
-inline constexpr const char* kSynchronousPragma = "PRAGMA synchronous=NORMAL;";
+inline constexpr const char* kSynchronousPragma = "PRAGMA synchronous=FULL;";
 // Moves what the log holds into the database file, so the file alone is whole.
 inline constexpr const char* kCheckpointPragma = "PRAGMA wal_checkpoint(TRUNCATE);";
 inline constexpr const char* kForeignKeysPragma = "PRAGMA foreign_keys=ON;";
