@@ -101,6 +101,8 @@ void InitializeProcess() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
+void UseBinaryStandardStreams() {}
+
 void InstallStopSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;

@@ -1,0 +1,3 @@
+# What a Windows build makes beside the platform library: the native host, and
+# the rest as far as the target's libraries allow (see README, "Windows").
+add_subdirectory(apps/native-host)
