@@ -6,8 +6,8 @@
 // into a buffer that asks for 8191: a longer message fails with
 // ERROR_MORE_DATA and gets no answer. The response is one message written
 // with one write; the server then waits (bounded) for the client to finish
-// reading and close its end before it disconnects, and the next instance is
-// made. Every wait on a client is overlapped and bounded by clientWait, and
+// reading (a client closes once a read completed the message) before it
+// disconnects, and the next instance is made. Every wait on a client is overlapped and bounded by clientWait, and
 // Stop wakes the thread at once, so no client can hold the server or its owner.
 
 #include <windows.h>
@@ -34,8 +34,11 @@ constexpr DWORD kUnlimitedInstances = PIPE_UNLIMITED_INSTANCES;
 // A failed instance creation is retried after this pause.
 constexpr std::chrono::milliseconds kCreateRetryPause{250};
 // Between one instance's close and the next one's creation a client sees "no
-// such pipe" for a moment; it retries that long before it gives up.
+// such pipe" for a moment; it retries that long before it gives up, and
+// longer once it has seen the server busy (a loaded machine is slow to make
+// the next instance).
 constexpr std::chrono::milliseconds kBetweenInstancesGrace{200};
+constexpr std::chrono::milliseconds kAfterBusyGrace{2000};
 constexpr std::chrono::milliseconds kClientRetryPause{10};
 
 DWORD Milliseconds(std::chrono::milliseconds value) {
@@ -48,8 +51,15 @@ DWORD MillisecondsUntil(Clock::time_point deadline) {
 
 std::wstring WidePipeName(const std::string& name) { return kPipePrefix + Utf8ToWide(name); }
 
+std::string AlreadyRunning(const std::wstring& pipe) {
+  return "A service is already running on " + WideToUtf8(pipe);
+}
+
 void CheckPipeName(const std::string& name) {
-  if (name.empty() || name.size() > 200 || name.find_first_of(std::string("\\/\0", 3)) != std::string::npos) {
+  // A pipe name may hold any character but a backslash; a slash or a zero
+  // byte in ours would be a caller's mistake.
+  constexpr std::string_view kRefused("\\/\0", 3);
+  if (name.empty() || name.size() > 200 || name.find_first_of(kRefused) != std::string::npos) {
     throw std::runtime_error("Invalid pipe name: " + name);
   }
 }
@@ -124,7 +134,7 @@ bool IsEndOfStream(DWORD error) {
 
 // Opens the client end, waiting for a busy server until the deadline.
 Win32Handle OpenClientEnd(const std::wstring& pipe, Clock::time_point deadline) {
-  const auto graceEnd = std::min(deadline, Clock::now() + kBetweenInstancesGrace);
+  auto graceEnd = std::min(deadline, Clock::now() + kBetweenInstancesGrace);
   while (true) {
     Win32Handle handle(CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
@@ -132,6 +142,8 @@ Win32Handle OpenClientEnd(const std::wstring& pipe, Clock::time_point deadline) 
     const DWORD error = GetLastError();
     if (error == ERROR_PIPE_BUSY) {
       if (Clock::now() >= deadline) return {};
+      // A busy server makes its next instance soon after the current client.
+      graceEnd = std::min(deadline, Clock::now() + kAfterBusyGrace);
       // The wait is bounded by what is left; it returns when an instance frees.
       WaitNamedPipeW(pipe.c_str(), std::max<DWORD>(1, MillisecondsUntil(deadline)));
       continue;
@@ -190,7 +202,11 @@ std::optional<std::string> SendPipeRequest(const std::string& name, const std::s
     if (got.outcome == Outcome::kFailed && IsEndOfStream(got.error)) return response;
     const bool partOfMessage = got.outcome == Outcome::kFailed && got.error == ERROR_MORE_DATA;
     if (got.outcome != Outcome::kDone && !partOfMessage) return std::string();
-    response.append(buffer.data(), std::min<std::size_t>(got.bytes, maxResponseBytes - response.size()));
+    response.append(buffer.data(),
+                    std::min<std::size_t>(got.bytes, maxResponseBytes - response.size()));
+    // The answer is one message: a read that ends it ends the answer. Closing
+    // now is what lets the server move on to the next client.
+    if (got.outcome == Outcome::kDone) return response;
   }
   return response;
 }
@@ -273,9 +289,17 @@ bool PipeListener::State::ServeConnection(HANDLE current, PendingIo& io,
   // A bounded flush: the client closes its end once it has read the whole
   // answer, and the read below then ends. Disconnecting earlier would throw
   // away what it has not read yet.
-  char scrap[1];
-  const BOOL drained = ReadFile(current, scrap, sizeof scrap, nullptr, io.Reset());
-  return io.Finish(current, drained, stopEvent.Get(), waitMs).outcome != Outcome::kStopped;
+  // Messages the client sent after its request are read and dropped meanwhile.
+  const auto deadline = Clock::now() + clientWait;
+  while (true) {
+    const BOOL drained = ReadFile(current, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                  nullptr, io.Reset());
+    const auto rest = io.Finish(current, drained, stopEvent.Get(), MillisecondsUntil(deadline));
+    if (rest.outcome == Outcome::kStopped) return false;
+    const bool moreToDrop = rest.outcome == Outcome::kDone ||
+                            (rest.outcome == Outcome::kFailed && rest.error == ERROR_MORE_DATA);
+    if (!moreToDrop || Clock::now() >= deadline) return true;
+  }
 }
 
 PipeListener::PipeListener(const std::string& name, Handler handler,
@@ -287,13 +311,21 @@ PipeListener::PipeListener(const std::string& name, Handler handler,
   state->pipe = WidePipeName(name);
   state->stopEvent = Win32Handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!state->stopEvent.Valid()) throw std::runtime_error("Cannot create the service stop event");
-  // The first instance decides who owns the name: a second service fails here.
+  // A name that answers belongs to a running server (Wine does not enforce
+  // FILE_FLAG_FIRST_PIPE_INSTANCE, so this is checked first); the probe is
+  // served as an empty request. On Windows the flag then also settles a race
+  // between two starting servers.
+  const Win32Handle probe(CreateFileW(state->pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  if (probe.Valid() || GetLastError() == ERROR_PIPE_BUSY) {
+    throw std::runtime_error(AlreadyRunning(state->pipe));
+  }
   state->instance = CreateInstance(state->pipe, true);
   if (!state->instance.Valid()) {
     const DWORD error = GetLastError();
     const std::string path = WideToUtf8(state->pipe);
     if (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) {
-      throw std::runtime_error("A service is already running on " + path);
+      throw std::runtime_error(AlreadyRunning(state->pipe));
     }
     throw std::runtime_error("Cannot create the pipe " + path);
   }
