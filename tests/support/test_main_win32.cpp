@@ -15,8 +15,9 @@ void SetTestRoot(const std::filesystem::path& root);
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   std::random_device random;
-  const std::filesystem::path root = std::filesystem::temp_directory_path() /
-                                     ("varnel-test-" + std::to_string(random()));
+  std::string folder = "varnel-test-";
+  folder += std::to_string(random());
+  const std::filesystem::path root = std::filesystem::temp_directory_path() / folder;
   std::filesystem::create_directories(root);
   vn::test::SetTestRoot(root);
   const auto make = [&](const char* variable, const std::filesystem::path& path) {
