@@ -1,6 +1,7 @@
 #pragma once
 
-// Narrow HTTP seam for the download engine (libcurl backend: http_curl.cpp).
+// Narrow HTTP seam for the download engine (libcurl backend: http_curl.cpp;
+// WinHTTP backend: http_winhttp.cpp).
 // One HttpSession per download run (shared DNS and TLS-session caches only);
 // one HttpConnection per worker thread, which keeps its own keep-alive
 // connection from request to request: no connection is ever in a cache that
@@ -68,10 +69,14 @@ enum class HttpOutcome {
 
 struct HttpResult {
   HttpOutcome outcome = HttpOutcome::RequestFailed;
-  int errorCode = 0;   // libcurl result code when failed
-  std::string error;   // libcurl's error buffer, else curl_easy_strerror
+  int errorCode = 0;   // libcurl result code (WinHTTP: the thread's last error) when failed
+  std::string error;   // libcurl's error buffer, else curl_easy_strerror (WinHTTP: empty)
   bool headReceived = false;
 };
+
+// A failure as the backend names it, for messages: "curl error 7: text", or
+// "WinHTTP error 12029".
+std::string DescribeHttpFailure(const HttpResult& result);
 
 // What a session trusts; the defaults are what every download uses.
 struct HttpSessionOptions {

@@ -380,6 +380,10 @@ HttpConnection::~HttpConnection() {
   if (!handle->session->parked) handle->session->parked = std::move(handle->easy);
 }
 
+std::string DescribeHttpFailure(const HttpResult& result) {
+  return "curl error " + std::to_string(result.errorCode) + ": " + result.error;
+}
+
 HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<ByteRange>& range,
                                const HttpCallbacks& callbacks, const std::string& ifRange) {
   Handle& state = *handle;

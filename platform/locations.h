@@ -7,9 +7,12 @@
 
 namespace vn::platform {
 
+// The per-user folder of both programs under the data-root base.
+inline constexpr const char* kDataFolderName = "VarnelV2";
+
 // $LOCALAPPDATA/VarnelV2 when LOCALAPPDATA is set, non-empty and shorter than
-// 260 characters; else $XDG_DATA_HOME/VarnelV2 (absolute only); else
-// $HOME/.local/share/VarnelV2; else VarnelV2 beside the program. Not created.
+// 260 characters; else (Linux only) $XDG_DATA_HOME/VarnelV2 (absolute only),
+// else $HOME/.local/share/VarnelV2; else VarnelV2 beside the program. Not created.
 std::filesystem::path ResolveDataRoot();
 
 // The native host's handshake folder: the data root rule, but falling back to
@@ -24,7 +27,8 @@ std::filesystem::path LocalAppDataFolder();
 std::filesystem::path FindProjectRoot();
 
 // Default output folder: $XDG_DOWNLOAD_DIR when set and absolute, else
-// $HOME/Downloads, else "Downloads" in the current directory.
+// $HOME/Downloads, else "Downloads" in the current directory. On Windows always
+// "C:\Users\Public\Downloads".
 std::filesystem::path DefaultDownloadFolder();
 
 }  // namespace vn::platform

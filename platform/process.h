@@ -13,7 +13,8 @@ namespace vn::platform {
 // The variable's value, or nullopt when it is not set.
 std::optional<std::string> GetEnvironment(const std::string& name);
 
-// Full path of the running program (/proc/self/exe); empty when unknown.
+// Full path of the running program (/proc/self/exe, the module's file name on
+// Windows); empty when unknown.
 std::filesystem::path ProgramPath();
 
 // Starts program with the given arguments (argv[1..]); does not wait for it and
@@ -24,6 +25,18 @@ bool StartDetached(const std::filesystem::path& program, const std::vector<std::
 // peer that goes away never kills the program. A program that makes HTTP
 // requests also calls InitializeHttp (http.h).
 void InitializeProcess();
+
+// Standard input and output carry bytes unchanged (no CR/LF translation on
+// Windows; nothing to do elsewhere). For programs that speak a binary protocol
+// on them; call before the first read or write.
+void UseBinaryStandardStreams();
+
+// Appended to a program's base name to make its file name ("" or ".exe").
+#ifdef _WIN32
+inline constexpr const char* kProgramFileSuffix = ".exe";
+#else
+inline constexpr const char* kProgramFileSuffix = "";
+#endif
 
 // Makes SIGTERM and SIGINT set a flag instead of killing the process, so a
 // service can leave its wait loop and shut down in order.

@@ -98,6 +98,8 @@ void InitializeProcess() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+void UseBinaryStandardStreams() {}
+
 void InstallStopSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;

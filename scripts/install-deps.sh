@@ -9,6 +9,8 @@ packages=(
   libtorrent-rasterbar-dev libboost-dev libgtest-dev libcli11-dev
   ninja-build ccache iproute2 util-linux ca-certificates
   help2man
+  # The Windows leg: the cross compiler, GoogleTest's sources and Wine.
+  g++-mingw-w64-x86-64-posix googletest wine64 python3
 )
 
 missing=()

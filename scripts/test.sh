@@ -38,6 +38,11 @@ for kind in release sanitize; do
   echo "== tests ($kind)"
   in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$jobs" --timeout 300
 done
+# The Windows leg: the same tree cross-built for Windows and run under Wine.
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/dev/null 2>&1; then
+  echo "== Windows (cross-built, under Wine)"
+  "$root/scripts/test-windows.sh"
+fi
 # The Debian package made from the release tree: file list, dependencies, and
 # a download with its unpacked binaries.
 "$root/scripts/check-package.sh"

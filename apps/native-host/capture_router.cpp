@@ -21,6 +21,13 @@ constexpr const char* kUiProgramName = "Varnel.UI";
 constexpr const char* kUiDebugProgram = "apps/ui/Varnel.UI/bin/Debug/net8.0-windows/Varnel.UI";
 constexpr const char* kUiReleaseProgram = "apps/ui/Varnel.UI/bin/Release/net8.0-windows/Varnel.UI";
 
+// The program's file name (Varnel.UI.exe on Windows), with the separators the
+// system uses (backslashes on Windows).
+std::filesystem::path UiProgramFile(const char* relative) {
+  return std::filesystem::path(std::string(relative) + platform::kProgramFileSuffix)
+      .make_preferred();
+}
+
 bool Exists(const std::filesystem::path& path) {
   std::error_code ignored;
   return !path.empty() && std::filesystem::exists(path, ignored);
@@ -81,9 +88,9 @@ std::string FindUiProgram() {
   const auto program = platform::ProgramPath();
   const auto root = platform::FindProjectRoot();
   const std::filesystem::path candidates[] = {
-      program.empty() ? std::filesystem::path() : program.parent_path() / kUiProgramName,
-      root / kUiDebugProgram,
-      root / kUiReleaseProgram,
+      program.empty() ? std::filesystem::path() : program.parent_path() / UiProgramFile(kUiProgramName),
+      root / UiProgramFile(kUiDebugProgram),
+      root / UiProgramFile(kUiReleaseProgram),
   };
   for (const auto& candidate : candidates) {
     if (Exists(candidate)) return candidate.string();

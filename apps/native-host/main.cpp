@@ -6,5 +6,7 @@
 
 int main() {
   vn::platform::InitializeProcess();
+  // Length-prefixed messages: no byte may be translated on the way.
+  vn::platform::UseBinaryStandardStreams();
   return vn::RunHost();
 }

@@ -1,6 +1,7 @@
 // serve-file FILE: serves FILE's bytes at /FILENAME on 127.0.0.1 (an ephemeral
-// port) until standard input ends, for scripts that test installed binaries.
-// Prints the URL as its first line.
+// port) until standard input ends, for scripts that test installed binaries
+// and for the Windows tests under Wine. Prints the URL as its first line.
+// /redirect/FILENAME answers 302 to the file's URL.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
   resource.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   const std::string path = "/" + file.filename().string();
   server.SetResource(path, resource);
+  vn::test::ResourceOptions redirect;
+  redirect.redirectTo = server.Url(path);
+  server.SetResource("/redirect" + path, redirect);
   std::cout << server.Url(path) << std::endl;
   std::string ignored;
   while (std::getline(std::cin, ignored)) {

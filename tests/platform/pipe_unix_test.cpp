@@ -66,43 +66,6 @@ sockaddr_un AddressOf(const fs::path& path) {
   return address;
 }
 
-// A client that does what SendPipeRequest never does: several records,
-// silence, not reading. Every read is bounded by a receive time-out.
-class RawClient {
- public:
-  explicit RawClient(const std::string& name) {
-    fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    const timeval limit{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    const sockaddr_un address = AddressOf(PipePath(name));
-    connected = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawClient() { close(fd); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-
-  bool Connected() const { return connected; }
-  bool Send(const std::string& record) {
-    return send(fd, record.data(), record.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(record.size());
-  }
-  // Records until end of stream; nullopt on an error or time-out.
-  std::optional<std::string> ReadToEnd() {
-    std::string all;
-    char buffer[65536];
-    while (true) {
-      const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-      if (got == 0) return all;
-      if (got < 0) return std::nullopt;
-      all.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-
- private:
-  int fd = -1;
-  bool connected = false;
-};
-
 // A socket file that nothing listens on, as a crashed server leaves behind.
 void MakeStaleSocketFile(const fs::path& path) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
@@ -184,48 +147,6 @@ TEST(Pipe, AnswersARequestWithTheHandlersResultInAPrivateSocket) {
   EXPECT_EQ(Ask(name, "again"), "re:again");
 }
 
-TEST(Pipe, Answers8191BytesButNotALongerOrEmptyRequest) {
-  const std::string name = UniqueName();
-  std::atomic<int> calls{0};
-  PipeListener listener(name, [&](const std::string& request) {
-    ++calls;
-    return std::to_string(request.size());
-  });
-  listener.Start();
-  EXPECT_EQ(Ask(name, std::string(8191, 'a')), "8191");
-  EXPECT_EQ(Ask(name, std::string(8192, 'a')), "");
-  EXPECT_EQ(Ask(name, std::string(100000, 'a')), "");
-  EXPECT_EQ(Ask(name, ""), "");
-  EXPECT_EQ(calls.load(), 1);
-  EXPECT_EQ(Ask(name, "ok"), "2");
-}
-
-TEST(Pipe, AnswersOnlyTheFirstRecordOfAConnection) {
-  const std::string name = UniqueName();
-  std::atomic<int> calls{0};
-  PipeListener listener(name, [&](const std::string& request) {
-    ++calls;
-    return "re:" + request;
-  });
-  listener.Start();
-  RawClient client(name);
-  ASSERT_TRUE(client.Connected());
-  ASSERT_TRUE(client.Send("first"));
-  ASSERT_TRUE(client.Send("second"));
-  EXPECT_EQ(client.ReadToEnd(), "re:first");
-  EXPECT_EQ(calls.load(), 1);
-}
-
-TEST(Pipe, LongResponseArrivesWholeOrCutAtTheClientsLimit) {
-  const std::string name = UniqueName();
-  const std::string big = test::MakeContent(1000000, 7);
-  PipeListener listener(name, [&](const std::string&) { return big; });
-  listener.Start();
-  EXPECT_EQ(Ask(name, "list"), big);
-  EXPECT_EQ(SendPipeRequest(name, "list", 32767, kTimeout), big.substr(0, 32767));
-  EXPECT_EQ(Ask(name, "list again"), big);
-}
-
 TEST(Pipe, MissingOrStaleSocketCannotBeOpened) {
   const std::string name = UniqueName();
   EXPECT_FALSE(Ask(name, "{}").has_value());
@@ -239,15 +160,6 @@ TEST(PipeListener, ReplacesAStaleSocketFile) {
   PipeListener listener(name, Echo());
   listener.Start();
   EXPECT_EQ(Ask(name, "x"), "re:x");
-}
-
-TEST(PipeListener, RefusesANameAnotherListenerServes) {
-  const std::string name = UniqueName();
-  PipeListener first(name, Echo());
-  first.Start();
-  EXPECT_EQ(ErrorText([&] { PipeListener second(name, Echo()); }),
-            "A service is already running on " + PipePath(name).string());
-  EXPECT_EQ(Ask(name, "still"), "re:still");
 }
 
 TEST(PipeListener, NeverTakesOverASocketAnotherProgramServes) {
@@ -276,68 +188,6 @@ TEST(PipeListener, StopRemovesTheSocketAndFreesTheName) {
   PipeListener again(name, Echo());
   again.Start();
   EXPECT_EQ(Ask(name, "x"), "re:x");
-}
-
-TEST(PipeListener, DropsASilentClientAndServesTheNext) {
-  const std::string name = UniqueName();
-  PipeListener listener(name, Echo(), 200ms);
-  listener.Start();
-  RawClient silent(name);
-  ASSERT_TRUE(silent.Connected());
-  EXPECT_EQ(Ask(name, "next"), "re:next");
-  EXPECT_EQ(silent.ReadToEnd(), "");
-}
-
-TEST(PipeListener, DropsAClientThatStopsReadingAndServesTheNext) {
-  const std::string name = UniqueName();
-  PipeListener listener(
-      name,
-      [](const std::string& request) {
-        return request == "big" ? std::string(8 << 20, 'r') : "small";
-      },
-      200ms);
-  listener.Start();
-  RawClient lazy(name);
-  ASSERT_TRUE(lazy.Connected());
-  ASSERT_TRUE(lazy.Send("big"));
-  EXPECT_EQ(Ask(name, "next"), "small");
-}
-
-TEST(PipeListener, HandlerFailureClosesTheConnectionUnanswered) {
-  const std::string name = UniqueName();
-  PipeListener listener(name, [](const std::string& request) -> std::string {
-    if (request == "fail") throw std::runtime_error("boom");
-    return "fine";
-  });
-  listener.Start();
-  EXPECT_EQ(Ask(name, "fail"), "");
-  EXPECT_EQ(Ask(name, "other"), "fine");
-}
-
-TEST(PipeListener, StopDoesNotWaitForASilentClient) {
-  const std::string name = UniqueName();
-  PipeListener listener(name, Echo());
-  listener.Start();
-  RawClient silent(name);
-  ASSERT_TRUE(silent.Connected());
-  auto stopped = std::async(std::launch::async, [&] { listener.Stop(); });
-  EXPECT_EQ(stopped.wait_for(2s), std::future_status::ready);
-}
-
-TEST(PipeListener, StopDoesNotWaitForAClientThatNeverReads) {
-  const std::string name = UniqueName();
-  std::promise<void> answering;
-  PipeListener listener(name, [&](const std::string&) {
-    answering.set_value();
-    return std::string(8 << 20, 'r');
-  });
-  listener.Start();
-  RawClient lazy(name);
-  ASSERT_TRUE(lazy.Connected());
-  ASSERT_TRUE(lazy.Send("list"));
-  ASSERT_EQ(answering.get_future().wait_for(kTimeout), std::future_status::ready);
-  auto stopped = std::async(std::launch::async, [&] { listener.Stop(); });
-  EXPECT_EQ(stopped.wait_for(2s), std::future_status::ready);
 }
 
 }  // namespace

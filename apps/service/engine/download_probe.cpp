@@ -76,8 +76,7 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
         connection.Get(target, platform::ByteRange{0, 0}, callbacks);
     if (!head) {
       if (outcome.outcome != platform::HttpOutcome::Stopped) {
-        lastError = "Failed to probe the download (curl error " +
-                    std::to_string(outcome.errorCode) + ": " + outcome.error + ")";
+        lastError = "Failed to probe the download (" + platform::DescribeHttpFailure(outcome) + ")";
       }
       continue;
     }

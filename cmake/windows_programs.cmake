@@ -1,0 +1,37 @@
+# What a Windows build makes beside the platform library: the native host, and
+# the rest as far as the target's libraries allow (see README, "Windows").
+# Every .exe in one folder, as they are shipped: programs find each other beside
+# themselves.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_subdirectory(apps/native-host)
+if(VARNEL_TESTS)
+  include(cmake/windows_tests.cmake)
+endif()
+
+# The service's own code is compiled for Windows even where it cannot be
+# linked, so that portability faults show here and not on a Windows machine.
+add_subdirectory(apps/service/task)
+add_subdirectory(apps/service/engine)
+add_subdirectory(apps/service/pipe)
+if(NOT SQLite3_FOUND)
+  # sqlite3.h is the same for every target; only the library is missing.
+  vn_header_folder(vn_sqlite_headers sqlite3.h)
+  add_library(SQLite::SQLite3 ALIAS vn_sqlite_headers)
+endif()
+add_subdirectory(apps/service/store)
+if(LibtorrentRasterbar_FOUND)
+  add_library(PkgConfig::LIBTORRENT ALIAS LibtorrentRasterbar::torrent-rasterbar)
+else()
+  # libtorrent's and Boost's headers, to see whether the torrent engine compiles.
+  vn_header_folder(vn_libtorrent_headers libtorrent boost)
+  add_library(PkgConfig::LIBTORRENT ALIAS vn_libtorrent_headers)
+endif()
+add_subdirectory(apps/service/torrent)
+add_subdirectory(apps/service/core)
+
+# service.exe links where the target has both libraries (a native build with
+# vcpkg); the cross build from Linux has neither.
+if(SQLite3_FOUND AND LibtorrentRasterbar_FOUND)
+  add_executable(service apps/service/main.cpp)
+  target_link_libraries(service PRIVATE vn_core)
+endif()

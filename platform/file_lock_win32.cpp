@@ -1,0 +1,45 @@
+// Windows file lock: LockFileEx on a C-runtime descriptor's handle, retried
+// until the time-out, since LockFileEx itself waits without a bound.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "platform/file_lock.h"
+
+namespace vn::platform {
+namespace {
+
+constexpr std::chrono::milliseconds kRetryPause{10};
+
+bool TryLock(int fd) {
+  OVERLAPPED whole{};
+  return LockFileEx(reinterpret_cast<HANDLE>(_get_osfhandle(fd)),
+                    LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                    &whole) != 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FileLock> FileLock::Acquire(const std::filesystem::path& lockFile,
+                                            std::chrono::milliseconds timeout) {
+  const int fd = _wopen(lockFile.wstring().c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                        _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<FileLock> lock(new FileLock(fd));
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!TryLock(fd)) {
+    if (std::chrono::steady_clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(kRetryPause);
+  }
+  return lock;
+}
+
+FileLock::FileLock(int fd) : fd(fd) {}
+
+// Closing the handle releases the lock.
+FileLock::~FileLock() { _close(fd); }
+
+}  // namespace vn::platform
