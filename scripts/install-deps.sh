@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev
   libtorrent-rasterbar-dev libboost-dev libgtest-dev libcli11-dev
   ninja-build ccache iproute2 util-linux ca-certificates
-  help2man
+  help2man clang-14 libclang-rt-14-dev
 )
 
 missing=()
