@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: once in a normal
-# build and once with AddressSanitizer and UndefinedBehaviorSanitizer. Tests run
+# build and once with AddressSanitizer and UndefinedBehaviorSanitizer (both
+# replay the fuzz corpora). A third build with ThreadSanitizer runs the tests of
+# the threaded parts: engine, store, pipe server and the service itself. Tests run
 # inside a private network namespace with only loopback up, so nothing a test
 # starts (the torrent engine announces itself to local networks) can reach
 # another host. Each test binary makes its own temporary HOME, LOCALAPPDATA and
@@ -36,6 +38,28 @@ for kind in release sanitize; do
   echo "== tests ($kind)"
   in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$jobs" --timeout 300
 done
+
+# Only the binaries these tests need are built; every process writes its report
+# (the service started by the e2e tests too) to a file, and any file fails the run.
+echo "== build (tsan)"
+tsan_tests=(engine/engine_tests store/download_store_test pipe/pipe_server_tests e2e/e2e_tests)
+"$root/scripts/build.sh" tsan "${tsan_tests[@]##*/}" service
+echo "== tests (tsan)"
+tsan_reports="$run_root/tsan"
+mkdir -p "$tsan_reports"
+export TSAN_OPTIONS="suppressions=$root/scripts/tsan-suppressions.txt log_path=$tsan_reports/report second_deadlock_stack=1"
+# The 64 MiB download runs the same code as the smaller ones, at a size that
+# ThreadSanitizer's slowdown would push past the test's own time bound.
+for binary in "${tsan_tests[@]}"; do
+  in_private_network "$root/build/tsan/tests/$binary" --gtest_filter='-*SixtyFourMiB*'
+done
+if [ -n "$(ls -A "$tsan_reports")" ]; then
+  cat "$tsan_reports"/* >&2
+  echo "ThreadSanitizer reported the problems above" >&2
+  exit 1
+fi
+unset TSAN_OPTIONS
+
 # The Debian package made from the release tree: file list, dependencies, and
 # a download with its unpacked binaries.
 "$root/scripts/check-package.sh"
