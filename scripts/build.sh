@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree, all of it or only the named targets.
-# Usage: scripts/build.sh [release|sanitize] [TARGET...]
+# Usage: scripts/build.sh [release|sanitize|tsan|fuzz] [TARGET...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-release}
@@ -10,7 +10,10 @@ if [ $# -gt 0 ]; then targets=(--target "$@"); fi
 case "$kind" in
   release) dir="$root/build/release"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_SANITIZE=OFF) ;;
   sanitize) dir="$root/build/sanitize"; flags=(-DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON) ;;
-  *) echo "usage: $0 [release|sanitize]" >&2; exit 2 ;;
+  tsan) dir="$root/build/tsan"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_SANITIZE=thread) ;;
+  fuzz) dir="$root/build/fuzz"
+    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DVARNEL_FUZZ=ON -DVARNEL_TESTS=OFF) ;;
+  *) echo "usage: $0 [release|sanitize|tsan|fuzz]" >&2; exit 2 ;;
 esac
 generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi

@@ -9,6 +9,8 @@ packages=(
   libtorrent-rasterbar-dev libboost-dev libgtest-dev libcli11-dev
   ninja-build ccache iproute2 util-linux ca-certificates
   help2man
+  # Fuzzing: clang with libFuzzer.
+  clang-14 libclang-rt-14-dev
   # The Windows leg: the cross compiler, GoogleTest's sources and Wine.
   g++-mingw-w64-x86-64-posix googletest wine64 python3
 )

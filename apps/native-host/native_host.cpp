@@ -6,12 +6,15 @@
 
 #include "apps/native-host/capture_router.h"
 #include "apps/native-host/handshake_registry.h"
+#include "apps/native-host/json_nesting.h"
 #include "apps/native-host/native_messaging.h"
 #include "apps/protocol/answers.h"
 #include "apps/protocol/json_text.h"
 
 namespace vn {
 namespace {
+
+constexpr const char* kNestedTooDeeply = "Native message nested too deeply";
 
 // Reads a string member; absent reads as "". Anything but a string throws
 // nlohmann's type_error, which the loop answers like unparsable input.
@@ -20,6 +23,8 @@ std::string StringMember(const nlohmann::json& message, const char* name) {
 }
 
 std::string Answer(const std::string& body) {
+  // Refused before parsing, which would cost far more memory than the message.
+  if (NestsDeeperThan(body, kMaxJsonNesting)) return ErrorAnswer(kNestedTooDeeply);
   try {
     // A non-object fails at the first member read, with the library's own message.
     const auto message = nlohmann::json::parse(body);
@@ -46,18 +51,18 @@ std::string Answer(const std::string& body) {
 
 }  // namespace
 
-int RunHost() {
+int RunHost(std::FILE* input, std::FILE* output) {
   while (true) {
     std::string reply;
     try {
-      const auto body = ReadNativeMessage();
+      const auto body = ReadNativeMessage(input);
       if (body.empty()) return 0;
       reply = Answer(body);
     } catch (const std::length_error& error) {
       reply = ErrorAnswer(error.what());
     }
     try {
-      WriteNativeMessage(reply);
+      WriteNativeMessage(reply, output);
     } catch (const std::runtime_error&) {
       // The browser closed our output: nobody is left to answer.
       return 0;

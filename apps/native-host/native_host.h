@@ -3,6 +3,8 @@
 // The host's message loop: one reply on standard output for every message read
 // from standard input, in order, until the input ends.
 
+#include <cstdio>
+
 namespace vn {
 
 inline constexpr const char* kNativeHostName = "com.varnel.v2";
@@ -10,6 +12,6 @@ inline constexpr const char* kNativeHostName = "com.varnel.v2";
 // Serves messages until the input ends, a message of length 0 arrives, the input
 // ends inside a message, or the output is gone; returns the exit code (0). Bad
 // input of any kind is answered with an error reply and never ends the loop.
-int RunHost();
+int RunHost(std::FILE* input = stdin, std::FILE* output = stdout);
 
 }  // namespace vn

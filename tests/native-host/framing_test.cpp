@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "apps/native-host/json_nesting.h"
 #include "tests/native-host/host_process.h"
 #include "tests/native-host/socket_peer.h"
 #include "tests/support/test_environment.h"
@@ -113,6 +114,26 @@ TEST_F(Framing, OversizedMessageCutShortEndsTheHostWithoutAReply) {
   host.CloseInput();
   EXPECT_TRUE(host.OutputEndsEmpty());
   EXPECT_EQ(host.WaitForExit(), 0);
+}
+
+TEST_F(Framing, NestingIsBoundedBeforeParsingAndBracketsInStringsDoNotCount) {
+  const std::string tooDeep = R"({"error":"Native message nested too deeply","ok":false})";
+  const auto nested = [](std::size_t depth) {
+    return R"({"type":"ping","browser":"chrome","s":"[[[{{{\"[[[","n":)" +
+           std::string(depth - 1, '[') + std::string(depth - 1, ']') + "}";
+  };
+  const struct {
+    std::string message;
+    std::string reply;
+  } cases[] = {
+      // Unbounded, this took gigabytes and many seconds; the bound answers at once.
+      {std::string(64 * 1024 * 1024, '['), tooDeep},
+      {nested(kMaxJsonNesting), kChromePingReply},
+      {nested(kMaxJsonNesting + 1), tooDeep},
+  };
+  for (const auto& each : cases) {
+    EXPECT_EQ(host.Ask(each.message), each.reply) << each.message.substr(0, 80);
+  }
 }
 
 TEST_F(Framing, TrailingGarbageIsInvalidJsonAndTheHostGoesOn) {

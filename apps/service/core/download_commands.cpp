@@ -11,6 +11,7 @@
 #include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/free_file_name.h"
 #include "apps/service/core/task_json.h"
+#include "apps/service/core/url_file_name.h"
 #include "apps/service/engine/download_engine.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/store/download_store.h"
@@ -20,21 +21,8 @@
 namespace vn {
 namespace {
 
-constexpr const char* kDefaultFileName = "download.bin";
-
 std::string TaskNotFound() { return ErrorAnswer(error_text::kTaskNotFound); }
 std::string MissingId() { return ErrorAnswer(error_text::kMissingId); }
-
-// The text after the URL's last "/", query and fragment included; never a name
-// that would point outside the output folder, and never one holding a "/" or
-// a zero byte.
-std::string FileNameFromUrl(const std::string& url) {
-  const auto slash = url.rfind('/');
-  if (slash == std::string::npos) return kDefaultFileName;
-  std::string name = url.substr(slash + 1);
-  if (!IsSafeFileName(name)) return kDefaultFileName;
-  return name;
-}
 
 std::int64_t NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

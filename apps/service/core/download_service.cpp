@@ -64,7 +64,7 @@ bool IsOneOf(DownloadStatus status, std::initializer_list<DownloadStatus> status
 DownloadService::DownloadService() : updateSink(std::make_shared<TaskUpdateSink>()) {}
 
 DownloadService::~DownloadService() {
-  // First, whatever Bootstrap reached: no request may run against a component
+  // First, whatever Start reached: no request may run against a component
   // that is being destroyed.
   running.store(false);
   if (pipeServer) pipeServer->Stop();
@@ -77,7 +77,7 @@ DownloadService::~DownloadService() {
 void DownloadService::Run() {
   // Before anything else, so a stop asked for during start-up still ends cleanly.
   platform::InstallStopSignalHandlers();
-  Bootstrap();
+  Start();
   running.exchange(true);
   std::cout << "Download service started." << std::endl;
   while (running.load() && !platform::StopSignalReceived()) {
@@ -85,7 +85,7 @@ void DownloadService::Run() {
   }
 }
 
-void DownloadService::Bootstrap() {
+void DownloadService::Start() {
   // Claim the socket before touching any file: a second service must fail
   // here, not after it has replaced, reconciled or rewritten the first one's
   // database or torrent list.

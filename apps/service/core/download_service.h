@@ -36,6 +36,11 @@ class DownloadService {
   // the start fails.
   void Run();
 
+  // Starts every component without waiting (Run's first step); for programs
+  // that drive HandleRequest themselves. Main thread, once. Throws when the
+  // start fails.
+  void Start();
+
   // Merges an engine report into the list and the store. Any engine thread.
   void OnTaskUpdate(const DownloadTask& update);
 
@@ -44,7 +49,6 @@ class DownloadService {
   std::string HandleRequest(const std::string& request);
 
  private:
-  void Bootstrap();
   void ReconcileStoredTasks();
 
   std::string HandleListDownloads();

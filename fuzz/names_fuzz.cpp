@@ -1,0 +1,83 @@
+// Any bytes as a URL and as a file name. Properties: the name taken from a URL
+// is safe and holds no "/"; removing a download's files (final file included)
+// removes nothing but <outputPath>/<fileName>, its ".segments" folder and that
+// folder's entries, with symbolic links planted inside and beside the output
+// folder pointing out of it.
+#include <set>
+
+#include "apps/service/core/url_file_name.h"
+#include "apps/service/engine/partial_files.h"
+#include "fuzz/fuzz_environment.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path sandbox;
+
+void Touch(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file != nullptr) std::fclose(file);
+}
+
+// A fresh output folder beside an "outside" one that links point into.
+void Plant() {
+  std::error_code ignored;
+  fs::remove_all(sandbox, ignored);
+  const auto out = sandbox / "out";
+  const auto outside = sandbox / "outside";
+  for (const char* name : {"target", "0.part", "x.segments/0.part", "x"}) Touch(outside / name);
+  for (const char* name : {"file.txt", "sub/keep", "sub/keep.segments/0.part", "x.segments/1.part",
+                           "x.segments/inner/0.part"}) {
+    Touch(out / name);
+  }
+  fs::create_directory_symlink("../outside", out / "link");
+  fs::create_directory_symlink("../outside", out / "evil.segments");
+  fs::create_symlink("../outside/target", out / "evil");
+  fs::create_symlink("../../outside/0.part", out / "x.segments" / "2.part");
+}
+
+std::set<fs::path> Entries() {
+  std::set<fs::path> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(sandbox)) {
+    entries.insert(entry.path().lexically_normal());
+  }
+  return entries;
+}
+
+void CheckRemoval(const std::string& fileName) {
+  Plant();
+  const auto before = Entries();
+  vn::DownloadTask task;
+  task.outputPath = (sandbox / "out").string();
+  task.fileName = fileName;
+  vn::RemoveDownloadFiles(task, true);
+  const auto after = Entries();
+
+  const auto finalFile = (sandbox / "out" / fileName).lexically_normal();
+  const auto segments = fs::path(finalFile.string() + ".segments");
+  for (const auto& path : before) {
+    if (after.count(path) > 0) continue;
+    if (path == finalFile || path == segments || path.parent_path() == segments) continue;
+    vn::fuzz::Fail("removed " + path.string() + " for file name " + fileName);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  sandbox = vn::fuzz::MakePrivateRoot() / "names";
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto text = vn::fuzz::AsText(data, size);
+  const auto fromUrl = vn::FileNameFromUrl(text);
+  if (!vn::IsSafeFileName(fromUrl) || fromUrl.find('/') != std::string::npos) {
+    vn::fuzz::Fail("unsafe name from URL: " + fromUrl);
+  }
+  CheckRemoval(fromUrl);
+  CheckRemoval(text);
+  return 0;
+}
