@@ -103,8 +103,10 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
     std::lock_guard<std::mutex> lock(mutex);
     task.id = NewDownloadId();
     task.fileName = ChooseFreeFileName(task, tasks);
-    tasks.push_back(task);
+    // Stored first: a save that fails (a full disk) leaves no entry that the
+    // next start would not know.
     store->Save(task);
+    tasks.push_back(task);
   }
   engine->Queue(task);
   if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
