@@ -484,7 +484,7 @@ TEST_F(DownloadEngineTest, FailedSegmentWriteFailsTheRunAndKeepsWhatReachedTheDi
   }
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->status, DownloadStatus::Failed);
-  EXPECT_EQ(failed->failureReason, "Segment download failed: Failed to write segment file");
+  EXPECT_EQ(failed->failureReason, "Segment download failed: File too large");
   EXPECT_EQ(failed->downloadedBytes, 0);     // nothing counted that did not fully reach the disk
   EXPECT_EQ(server.Counters().requests, 2);  // the probe and one attempt, no retry
   ASSERT_EQ(failed->segments.size(), 1u);

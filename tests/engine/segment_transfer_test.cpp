@@ -167,7 +167,7 @@ TEST_F(SegmentTransferTest, UnreachableServerFailsToStartTheRequest) {
 TEST_F(SegmentTransferTest, FailedWriteIsNotRetriedOrCounted) {
   Prepare({.body = test::MakeContent(1000)}, 1000, {{0, 999, 0}});
   std::filesystem::create_symlink("/dev/full", PartFilePath(segmentsFolder, 0));
-  EXPECT_EQ(Transfer(0), "Failed to write segment file");
+  EXPECT_EQ(Transfer(0), "No space left on device");
   EXPECT_EQ(task.segments[0].downloadedBytes, 0);
   EXPECT_EQ(transferred.load(), 0);
   EXPECT_EQ(server.Counters().requests, 1);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -11,6 +10,7 @@
 #include "apps/service/engine/probed_resource.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/speed_limiter.h"
+#include "platform/append_file.h"
 
 namespace vn {
 namespace {
@@ -50,31 +50,6 @@ void ResetSegmentCount(const SegmentJob& job, std::size_t index) {
   segment.downloadedBytes = 0;
 }
 
-// A partial file opened without a stream buffer: each chunk is one write call
-// straight to the file, so a failed write is seen at once and a count never
-// advances for bytes still sitting in a buffer.
-class PartFile {
- public:
-  bool Open(const std::filesystem::path& path, bool truncate) {
-    file = std::ofstream();
-    file.rdbuf()->pubsetbuf(nullptr, 0);
-    file.open(path, std::ios::binary | (truncate ? std::ios::trunc : std::ios::app));
-    return file.is_open() && file.good();
-  }
-  bool Write(const char* data, std::size_t size) {
-    file.write(data, static_cast<std::streamsize>(size));
-    return file.good();
-  }
-  bool Close() {
-    if (!file.is_open()) return true;
-    file.close();
-    return !file.fail();
-  }
-
- private:
-  std::ofstream file;
-};
-
 // A stop asked for by the user, or the end of this run's transfer because the
 // resource changed.
 bool Stopping(const SegmentJob& job) {
@@ -91,7 +66,7 @@ void PauseBeforeRetry(const DownloadControl& control) {
 // response ended (cleanly, by a stop, or because the segment has all its
 // bytes); throws FatalSegmentError or std::runtime_error otherwise.
 void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std::size_t index,
-                PartFile& file, const std::filesystem::path& partPath, const SegmentState& state) {
+                platform::AppendFile& file, const std::filesystem::path& partPath, const SegmentState& state) {
   const bool sizeKnown = job.task.totalBytes > 0;
   std::optional<platform::ByteRange> range;
   if (sizeKnown) range = platform::ByteRange{state.start + state.downloadedBytes, state.end};
@@ -141,7 +116,8 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
       if (missing <= 0) return false;
       accepted = static_cast<std::size_t>(std::min<std::int64_t>(missing, size));
     }
-    if (!file.Write(data, accepted)) return fail("Failed to write segment file", true);
+    // The system's reason ("No space left on device") tells the user what to mend.
+    if (!file.Write(data, accepted)) return fail(file.ErrorText(), true);
     {
       std::lock_guard lock(job.segmentMutex);
       job.task.segments[index].downloadedBytes += static_cast<std::int64_t>(accepted);
@@ -199,14 +175,14 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
     const SegmentState state = ReadSegment(job, index);
     if (isComplete(state)) break;
 
-    PartFile file;
+    platform::AppendFile file;
     if (!file.Open(partPath, state.downloadedBytes == 0)) {
       throw FatalSegmentError("Failed to open segment file");
     }
     const std::int64_t baseline = sizeKnown ? state.downloadedBytes : furthest;
     try {
       RunAttempt(job, connection, index, file, partPath, state);
-      if (!file.Close()) throw FatalSegmentError("Failed to write segment file");
+      if (!file.Close()) throw FatalSegmentError(file.ErrorText());
     } catch (const FatalSegmentError&) {
       file.Close();
       throw;

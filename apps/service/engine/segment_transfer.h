@@ -43,7 +43,8 @@ struct SegmentJob {
 // when the segment is complete, a stop is requested, or resourceChanged is
 // raised (by this call or another worker); throws std::runtime_error when it
 // gives up:
-//   "Failed to open segment file", "Failed to write segment file",
+//   "Failed to open segment file", the system's text of a failed write
+//   ("No space left on device"),
 //   "Segment download stalled before completion" and
 //   "Segment download ended before the full range was received" at once;
 //   "Failed to start segment request", "Server returned HTTP N",
