@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <thread>
+#include <utility>
 
 #include "platform/file_lock.h"
 
@@ -28,7 +29,7 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::filesystem::path& lockFil
   const int fd = _wopen(lockFile.wstring().c_str(), _O_RDWR | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                         _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
-  std::unique_ptr<FileLock> lock(new FileLock(fd));
+  std::unique_ptr<FileLock> lock(new FileLock(UniqueFd(fd)));
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!TryLock(fd)) {
     if (std::chrono::steady_clock::now() >= deadline) return nullptr;
@@ -37,9 +38,9 @@ std::unique_ptr<FileLock> FileLock::Acquire(const std::filesystem::path& lockFil
   return lock;
 }
 
-FileLock::FileLock(int fd) : fd(fd) {}
+FileLock::FileLock(UniqueFd fd) : fd(std::move(fd)) {}
 
-// Closing the handle releases the lock.
-FileLock::~FileLock() { _close(fd); }
+// Closing the descriptor releases the lock.
+FileLock::~FileLock() = default;
 
 }  // namespace vn::platform

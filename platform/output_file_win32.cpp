@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/output_file.h"
@@ -43,10 +44,10 @@ std::unique_ptr<OutputFile> OutputFile::Create(const std::filesystem::path& path
                         _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
                         _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
-  return std::unique_ptr<OutputFile>(new OutputFile(fd));
+  return std::unique_ptr<OutputFile>(new OutputFile(UniqueFd(fd)));
 }
 
-OutputFile::OutputFile(int fd) : fd(fd) {}
+OutputFile::OutputFile(UniqueFd fd) : fd(std::move(fd)) {}
 
 OutputFile::~OutputFile() { Close(); }
 
@@ -61,18 +62,13 @@ std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, st
         std::min<std::int64_t>(length - appended, static_cast<std::int64_t>(buffer.size())));
     const int got = _read(input.fd, buffer.data(), want);
     if (got <= 0) break;  // what could be read is kept; the size check decides
-    if (!WriteAll(fd, buffer.data(), static_cast<std::size_t>(got))) return -1;
+    if (!WriteAll(fd.Get(), buffer.data(), static_cast<std::size_t>(got))) return -1;
     appended += got;
     if (progress) progress(got);
   }
   return appended;
 }
 
-bool OutputFile::Close() {
-  if (fd < 0) return true;
-  const int result = _close(fd);
-  fd = -1;
-  return result == 0;
-}
+bool OutputFile::Close() { return fd.Close(); }
 
 }  // namespace vn::platform
