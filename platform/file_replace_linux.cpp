@@ -8,20 +8,10 @@
 
 #include "platform/file_replace.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all_unix.h"
 
 namespace vn::platform {
 namespace {
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 bool CopyAll(int from, int to) {
   char buffer[65536];

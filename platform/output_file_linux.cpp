@@ -8,6 +8,7 @@
 
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all_unix.h"
 
 namespace vn::platform {
 namespace {
@@ -15,17 +16,6 @@ namespace {
 // Large enough that system calls cost little, small enough for steady progress.
 constexpr std::int64_t kKernelCopyChunk = 8 * 1048576;
 constexpr std::size_t kBufferCopyChunk = 1048576;
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 }  // namespace
 
