@@ -36,10 +36,6 @@ declare -A owner=(
 # Known crossings, each with what has to happen for it to go. An entry that no
 # longer occurs fails too, so the list only shrinks.
 declare -A exceptions=(
-  # The host's registered name and the handshake file name are facts both
-  # programs share; they move to apps/protocol.
-  ["apps/varnel/browser_commands.cpp apps/native-host/handshake_registry.h"]=1
-  ["apps/varnel/browser_manifests.cpp apps/native-host/native_host.h"]=1
   # doctor counts the stored downloads with the store's own reader; the reader
   # of the database format needs a home that both programs may use.
   ["apps/varnel/doctor.cpp apps/service/store/download_store.h"]=1

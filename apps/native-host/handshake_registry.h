@@ -10,9 +10,9 @@
 
 #include <string>
 
-namespace vn {
+#include "apps/protocol/browser_host_names.h"
 
-inline constexpr const char* kHandshakeFileName = "browser-handshakes.json";
+namespace vn {
 
 // Sets browser's entry to extensionId and the current time, keeping every other
 // member as it was. The folder is platform::ResolveHandshakeFolder(), created when

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-namespace vn {
+#include "apps/protocol/browser_host_names.h"
 
-inline constexpr const char* kNativeHostName = "com.varnel.v2";
+namespace vn {
 
 // Serves messages until the input ends, a message of length 0 arrives, the input
 // ends inside a message, or the output is gone; returns the exit code (0). Bad

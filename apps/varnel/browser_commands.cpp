@@ -8,7 +8,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "apps/native-host/handshake_registry.h"
+#include "apps/protocol/browser_host_names.h"
 #include "apps/protocol/json_text.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/cli_errors.h"

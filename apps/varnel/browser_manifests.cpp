@@ -9,7 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "apps/native-host/native_host.h"
+#include "apps/protocol/browser_host_names.h"
 #include "platform/process.h"
 
 namespace vn::cli {

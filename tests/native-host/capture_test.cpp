@@ -183,12 +183,21 @@ TEST_F(Capture, UserInterfaceProgramDoesNotShareTheBrowsersStreams) {
 
 TEST_F(Capture, UserInterfaceSocketIsTriedBeforeTheProgram) {
   const auto record = folder.path() / "arguments.txt";
-  WriteUiProgram(program.parent_path() / "Varnel.UI", record);
-  SocketPeer ui(UiSocket(), R"({"ok":true})");
-  EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip"})"), kDialog);
-  EXPECT_EQ(ui.Requests().size(), 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(std::filesystem::exists(record));
+  const auto ui = program.parent_path() / "Varnel.UI";
+  // Appends its first argument, so a start for the first capture would show
+  // beside the start for the second one.
+  WriteFile(ui, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + record.string() + "'\n");
+  std::filesystem::permissions(ui, std::filesystem::perms::owner_all);
+  {
+    SocketPeer peer(UiSocket(), R"({"ok":true})");
+    EXPECT_EQ(Ask(R"({"url":"https://example.test/first.zip"})"), kDialog);
+    EXPECT_EQ(peer.Requests().size(), 1u);
+  }
+  // With the socket gone the program starts; its line is the only one.
+  EXPECT_EQ(Ask(R"({"url":"https://example.test/second.zip"})"), kDialog);
+  WaitUntil([&] { return ReadFile(record).find('\n') != std::string::npos; },
+            std::chrono::seconds(5), std::chrono::milliseconds(5));
+  EXPECT_EQ(ReadFile(record), "--capture-url=https://example.test/second.zip\n");
 }
 
 }  // namespace
