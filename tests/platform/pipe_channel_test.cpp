@@ -73,7 +73,8 @@ TEST(Pipe, AnswersOnlyTheFirstRecordOfAConnection) {
   RawPipeClient client(name);
   ASSERT_TRUE(client.Connected());
   ASSERT_TRUE(client.Send("first"));
-  ASSERT_TRUE(client.Send("second"));
+  // The server may have answered and closed already, so this send may fail.
+  client.Send("second");
   EXPECT_EQ(client.ReadToEnd(), "re:first");
   EXPECT_EQ(calls.load(), 1);
 }
