@@ -3,6 +3,7 @@
 // list and the store untouched. `Queue`, delete's `Cancel` and file removals run
 // after the service mutex is released.
 #include <chrono>
+#include <thread>
 
 #include "apps/protocol/command_names.h"
 #include "apps/protocol/download_ids.h"
@@ -20,6 +21,10 @@
 
 namespace vn {
 namespace {
+
+// How long a delete waits for the download's run to end before it removes the
+// files anyway (a run ends within one chunk or one join step of a cancel).
+constexpr auto kDeleteWaitForRun = std::chrono::seconds(10);
 
 std::string TaskNotFound() { return ErrorAnswer(error_text::kTaskNotFound); }
 std::string MissingId() { return ErrorAnswer(error_text::kMissingId); }
@@ -192,6 +197,13 @@ std::string DownloadService::HandleDeleteDownload(const std::string& request) {
     store->Delete(id);
   }
   engine->Cancel(id);
+  // A run that is joining places the final file before it sees the cancel;
+  // its files go once it has ended, or a crash in between would orphan them
+  // with no record left to clean them up.
+  const auto deadline = std::chrono::steady_clock::now() + kDeleteWaitForRun;
+  while (engine->IsRunning(id) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   RemoveDownloadFiles(copy, deleteFile);
   return OkAnswer(true);
 }

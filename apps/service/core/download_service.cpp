@@ -168,9 +168,6 @@ void DownloadService::ReconcileStoredTasks() {
         break;
       case DownloadStatus::Starting:
       case DownloadStatus::Downloading:
-      // A run killed while joining or hashing left no run behind either; the
-      // partial files say what a resume must fetch again.
-      case DownloadStatus::Verifying:
         task.status = DownloadStatus::Paused;
         break;
       default:
