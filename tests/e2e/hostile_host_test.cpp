@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <thread>
+#include <vector>
 
+#include "apps/protocol/socket_names.h"
 #include "platform/pipe.h"
 #include "tests/e2e/service_fixture.h"
 #include "tests/http_server/http_test_server.h"
+#include "tests/support/wait_until.h"
 
 namespace vn::test {
 namespace {
@@ -57,16 +59,16 @@ class HostileHostTest : public ServiceTest {
   // satisfies done; its last state.
   static nlohmann::json WaitFor(const ServiceProcess& service, const std::string& id,
                                 const std::function<bool(const nlohmann::json&)>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
     nlohmann::json last;
-    while (std::chrono::steady_clock::now() < deadline) {
-      for (const auto& task : List(service)) {
-        if (task["id"] == id) last = task;
-      }
-      if (!last.is_null() && done(last)) return last;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ADD_FAILURE() << "download " << id << " did not get there: " << last.dump();
+    const bool got = WaitUntil(
+        [&] {
+          for (const auto& task : List(service)) {
+            if (task["id"] == id) last = task;
+          }
+          return !last.is_null() && done(last);
+        },
+        std::chrono::seconds(90));
+    EXPECT_TRUE(got) << "download " << id << " did not get there: " << last.dump();
     return last;
   }
   static bool Ended(const nlohmann::json& task) {
@@ -82,8 +84,25 @@ class HostileHostTest : public ServiceTest {
     return answer.value("id", "");
   }
 
+  // A folder that other users may pass through (the test's own root is
+  // closed to them), removed with the fixture.
+  std::filesystem::path OpenFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "varnel-open-XXXXXX").string();
+    EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+    openFolders.emplace_back(pattern);
+    std::filesystem::permissions(pattern, std::filesystem::perms::owner_all |
+                                              std::filesystem::perms::group_exec |
+                                              std::filesystem::perms::others_exec);
+    return pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    for (const auto& folder : openFolders) std::filesystem::remove_all(folder, ignored);
+  }
+
   TempFolder root;
   HttpTestServer server;
+  std::vector<std::filesystem::path> openFolders;
 };
 
 // A full disk is planned for when the size is known, and reported by the
@@ -198,18 +217,56 @@ TEST_F(HostileHostTest, FewDescriptorsStillAnswerAndEndEveryDownload) {
   }
 }
 
+// Run as a user of its own that may have only a few threads, the service
+// cannot start every run and every worker; each download still ends in a
+// clear state, and every list_downloads on the way is answered.
+TEST_F(HostileHostTest, FewThreadsStillAnswerAndEndEveryDownload) {
+  // No process runs as this user, so the limit counts the service's threads only.
+  constexpr int kOwnUser = 64999;
+  constexpr int kThreads = 24;
+  ResourceOptions throttled = Serving(MakeContent(4 * kMiB));
+  throttled.bytesPerSecondPerConnection = 2 * kMiB;
+  server.SetResource("/file.bin", throttled);
+  const auto open = OpenFolder();
+  for (const char* name : {"data", "run", "home", "out"}) {
+    std::filesystem::create_directories(open / name);
+    ASSERT_EQ(chown((open / name).c_str(), kOwnUser, kOwnUser), 0);
+  }
+  const auto launcher = open / "limited-service";
+  WriteFile(launcher, "#!/bin/sh\nexec setpriv --reuid=" + std::to_string(kOwnUser) +
+                          " --regid=" + std::to_string(kOwnUser) + " --clear-groups prlimit --nproc=" +
+                          std::to_string(kThreads) + " " VARNEL_SERVICE_BINARY "\n");
+  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", (open / "run").c_str(), 1);  // where the test asks too
+  ServiceProcess service(launcher, {{"LOCALAPPDATA", (open / "data").string()},
+                                    {"HOME", (open / "home").string()}});
+  ASSERT_TRUE(service.Start()) << service.Errors();
+  std::vector<std::string> ids;
+  for (int index = 0; index < 6; ++index) {
+    const auto answer = Ask(service, {{"type", "enqueue_download"},
+                                      {"url", server.Url("/file.bin")},
+                                      {"outputPath", (open / "out").string()},
+                                      {"fileName", "file" + std::to_string(index) + ".bin"},
+                                      {"connectionCount", 16}});
+    ASSERT_TRUE(answer.value("ok", false)) << answer.dump();
+    ids.push_back(answer["id"]);
+  }
+  for (const std::string& id : ids) {
+    const auto end = WaitFor(service, id, Ended);
+    if (end["status"] == "Failed") {
+      EXPECT_FALSE(end["failureReason"].get<std::string>().empty());
+    } else {
+      EXPECT_EQ(ReadFile(open / "out" / end["fileName"].get<std::string>()).size(),
+                static_cast<std::size_t>(4 * kMiB));
+    }
+  }
+  EXPECT_EQ(service.Stop(), 0) << service.Errors();
+}
+
 // Another user reaches neither the service's socket nor the capture socket,
 // even when every folder above the runtime folder lets them through.
 TEST_F(HostileHostTest, AnotherUserCannotConnectToEitherSocket) {
-  // The test's own root is closed to others; this folder is not.
-  std::string pattern = (std::filesystem::temp_directory_path() / "varnel-open-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path open = pattern;
-  const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)>
-      removeOpen(&open, [](const std::filesystem::path* path) {
-        std::error_code ignored;
-        std::filesystem::remove_all(*path, ignored);
-      });
+  const std::filesystem::path open = OpenFolder();
   std::filesystem::create_directories(open / "run");
   std::filesystem::permissions(open, std::filesystem::perms::owner_all |
                                          std::filesystem::perms::group_exec |
@@ -218,9 +275,9 @@ TEST_F(HostileHostTest, AnotherUserCannotConnectToEitherSocket) {
                                std::filesystem::perm_options::replace);
   setenv("XDG_RUNTIME_DIR", (open / "run").c_str(), 1);
   const auto service = StartService();
-  platform::PipeListener capture("VarnelV2UiCapture", [](const std::string&) { return "{}"; });
+  platform::PipeListener capture(kUiCaptureSocketName, [](const std::string&) { return "{}"; });
   capture.Start();
-  for (const char* name : {"VarnelV2", "VarnelV2UiCapture"}) {
+  for (const char* name : {kServiceSocketName, kUiCaptureSocketName}) {
     SCOPED_TRACE(name);
     const std::string connect =
         "python3 -c 'import socket,sys; s=socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET); "

@@ -170,13 +170,25 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
   if (id.empty()) return MissingId();
   if (IsTorrentId(id)) return RouteTorrentCommand(command::kCancelDownload, id, false);
 
-  std::lock_guard<std::mutex> lock(mutex);
-  DownloadTask* task = FindTask(id);
-  if (task == nullptr) return TaskNotFound();
-  engine->Cancel(id);
-  task->status = DownloadStatus::Cancelled;
-  task->failureReason.clear();
-  store->Save(*task);
+  DownloadTask copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(id);
+    if (task == nullptr) return TaskNotFound();
+    engine->Cancel(id);
+    task->status = DownloadStatus::Cancelled;
+    task->failureReason.clear();
+    // A run ends its cancel by removing the files; with none to do it (a
+    // paused, failed or finished download) the cancel does the same here.
+    // The run's last report is handled under this lock, so a run not listed
+    // as running now has no report left to bring.
+    const bool runEndsIt = engine->IsRunning(id);
+    if (!runEndsIt) ZeroProgress(*task);
+    store->Save(*task);
+    if (runEndsIt) return OkAnswer(true);
+    copy = *task;
+  }
+  RemoveDownloadFiles(copy, true);
   return OkAnswer(true);
 }
 

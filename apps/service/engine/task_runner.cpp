@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "apps/service/engine/checksum.h"
@@ -164,9 +165,12 @@ void TaskRun::Prepare(const ProbeResult& probe) {
   transferredBytes.store(task.downloadedBytes);
   // Planned, not discovered: a disk that cannot hold the rest fails the run
   // before a byte is fetched.
-  if (task.totalBytes > 0) {
+  // A file system that cannot tell its free space is not checked.
+  std::error_code spaceError;
+  const auto space = std::filesystem::space(segmentsFolder, spaceError);
+  if (task.totalBytes > 0 && !spaceError) {
     const std::int64_t needed = task.totalBytes - task.downloadedBytes;
-    const auto available = static_cast<std::int64_t>(std::filesystem::space(segmentsFolder).available);
+    const auto available = static_cast<std::int64_t>(space.available);
     if (available < needed) throw std::runtime_error(NotEnoughSpaceText(needed, available));
   }
 }
