@@ -230,6 +230,8 @@ TEST_F(HostileHostTest, FewThreadsStillAnswerAndEndEveryDownload) {
   const auto open = OpenFolder();
   for (const char* name : {"data", "run", "home", "out"}) {
     std::filesystem::create_directories(open / name);
+    std::filesystem::permissions(open / name, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace);
     ASSERT_EQ(chown((open / name).c_str(), kOwnUser, kOwnUser), 0);
   }
   const auto launcher = open / "limited-service";
@@ -241,6 +243,9 @@ TEST_F(HostileHostTest, FewThreadsStillAnswerAndEndEveryDownload) {
   ServiceProcess service(launcher, {{"LOCALAPPDATA", (open / "data").string()},
                                     {"HOME", (open / "home").string()}});
   ASSERT_TRUE(service.Start()) << service.Errors();
+  // The service talks to its own user only; the test becomes that user too.
+  ASSERT_EQ(setegid(kOwnUser), 0);
+  ASSERT_EQ(seteuid(kOwnUser), 0);
   std::vector<std::string> ids;
   for (int index = 0; index < 6; ++index) {
     const auto answer = Ask(service, {{"type", "enqueue_download"},
@@ -260,6 +265,8 @@ TEST_F(HostileHostTest, FewThreadsStillAnswerAndEndEveryDownload) {
                 static_cast<std::size_t>(4 * kMiB));
     }
   }
+  EXPECT_EQ(seteuid(0), 0);
+  EXPECT_EQ(setegid(0), 0);
   EXPECT_EQ(service.Stop(), 0) << service.Errors();
 }
 

@@ -3,6 +3,7 @@
 // list and the store untouched. `Queue`, delete's `Cancel` and file removals run
 // after the service mutex is released.
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "apps/protocol/command_names.h"
@@ -53,13 +54,20 @@ DownloadTask DownloadService::NextRun(DownloadTask& task) {
 void DownloadService::QueueRun(const DownloadTask& run, StartMode mode) {
   try {
     engine->Queue(run, mode);
-  } catch (...) {
-    // The run this one was to follow is the id's latest again (the engine put
-    // it back), so its reports count again.
+  } catch (const std::system_error&) {
     std::lock_guard<std::mutex> lock(mutex);
     DownloadTask* task = FindTask(run.id);
-    if (task != nullptr && task->runSerial == run.runSerial) --task->runSerial;
-    throw;
+    if (task == nullptr || task->runSerial != run.runSerial) return;
+    if (engine->IsRunning(run.id)) {
+      // The run this one was to follow is the id's latest again (the engine
+      // put it back), so its reports count again.
+      --task->runSerial;
+      return;
+    }
+    task->status = DownloadStatus::Failed;
+    task->failureReason = kRunNotStarted;
+    task->speedBytesPerSecond = 0;
+    store->Save(*task);
   }
 }
 
@@ -113,7 +121,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
     store->Save(task);
     tasks.push_back(task);
   }
-  engine->Queue(task);
+  QueueRun(task, StartMode::Continue);
   if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
   return IdAnswer(task.id);
 }
