@@ -1,10 +1,12 @@
-// Windows output file: a C-runtime descriptor in binary mode, appended to
-// through a 1 MiB buffer (there is no in-kernel copy between two handles).
+// Windows output file: C-runtime descriptors in binary mode, moved through a
+// 1 MiB buffer (there is no in-kernel copy between two handles).
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -13,22 +15,13 @@
 namespace vn::platform {
 namespace {
 
+constexpr std::int64_t kMoveChunk = 8 * 1048576;
 constexpr std::size_t kBufferCopyChunk = 1048576;
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const int written = _write(fd, data, static_cast<unsigned>(std::min(size, kBufferCopyChunk)));
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 // Closes on every path; owned by one function.
 struct SourceFile {
   explicit SourceFile(const std::filesystem::path& path)
-      : fd(_wopen(path.wstring().c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT)) {}
+      : fd(_wopen(path.wstring().c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT)) {}
   ~SourceFile() {
     if (fd >= 0) _close(fd);
   }
@@ -40,6 +33,8 @@ struct SourceFile {
 }  // namespace
 
 std::unique_ptr<OutputFile> OutputFile::Create(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) return nullptr;
   const int fd = _wopen(path.wstring().c_str(),
                         _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
                         _S_IREAD | _S_IWRITE);
@@ -51,24 +46,61 @@ OutputFile::OutputFile(UniqueFd fd) : fd(std::move(fd)) {}
 
 OutputFile::~OutputFile() { Close(); }
 
-std::int64_t OutputFile::AppendFileRange(const std::filesystem::path& source, std::int64_t length,
-                                         const std::function<void(std::int64_t)>& progress) {
+std::int64_t OutputFile::MoveFileInto(const std::filesystem::path& source, std::int64_t offset,
+                                      const std::function<void(std::int64_t)>& progress) {
+  std::error_code error;
+  if (std::filesystem::is_symlink(std::filesystem::symlink_status(source, error))) return 0;
   const SourceFile input(source);
   if (input.fd < 0) return 0;
-  std::vector<char> buffer(kBufferCopyChunk);
-  std::int64_t appended = 0;
-  while (appended < length) {
-    const auto want = static_cast<unsigned>(
-        std::min<std::int64_t>(length - appended, static_cast<std::int64_t>(buffer.size())));
-    const int got = _read(input.fd, buffer.data(), want);
-    if (got <= 0) break;  // what could be read is kept; the size check decides
-    if (!WriteAll(fd.Get(), buffer.data(), static_cast<std::size_t>(got))) return -1;
-    appended += got;
-    if (progress) progress(got);
+  const std::int64_t size = _lseeki64(input.fd, 0, SEEK_END);
+  if (size < 0) {
+    Fail();
+    return -1;
   }
-  return appended;
+  std::int64_t left = size;
+  while (left > 0) {
+    const std::int64_t chunk = std::min(left, kMoveChunk);
+    if (!CopyRange(input.fd, left - chunk, offset + left - chunk, chunk)) return -1;
+    // Cut only once the bytes are in this file: a crash in between leaves them
+    // in both, never in neither.
+    if (_chsize_s(input.fd, left - chunk) != 0) {
+      Fail();
+      return -1;
+    }
+    left -= chunk;
+    if (progress) progress(chunk);
+  }
+  return size;
 }
 
-bool OutputFile::Close() { return fd.Close(); }
+bool OutputFile::CopyRange(int source, std::int64_t from, std::int64_t to, std::int64_t length) {
+  std::vector<char> buffer(kBufferCopyChunk);
+  if (_lseeki64(source, from, SEEK_SET) < 0 || _lseeki64(fd.Get(), to, SEEK_SET) < 0) return Fail();
+  while (length > 0) {
+    const auto want = static_cast<unsigned>(
+        std::min<std::int64_t>(length, static_cast<std::int64_t>(buffer.size())));
+    const int got = _read(source, buffer.data(), want);
+    if (got < 0) return Fail();
+    if (got == 0) {
+      errno = EIO;  // the source ended before its own size: it changed under us
+      return Fail();
+    }
+    for (int done = 0; done < got;) {
+      const int written = _write(fd.Get(), buffer.data() + done, static_cast<unsigned>(got - done));
+      if (written == 0) errno = EIO;
+      if (written <= 0) return Fail();
+      done += written;
+    }
+    length -= got;
+  }
+  return true;
+}
+
+bool OutputFile::Close() { return fd.Close() || Fail(); }
+
+bool OutputFile::Fail() {
+  errorText = std::generic_category().message(errno);
+  return false;
+}
 
 }  // namespace vn::platform

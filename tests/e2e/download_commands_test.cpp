@@ -217,6 +217,38 @@ TEST_F(DownloadCommands, CancelKeepsTheTaskListedAndRemovesItsFiles) {
   EXPECT_EQ(Find(id)["status"], "Cancelled");
 }
 
+// A cancelled download keeps no files, whether a run ends the cancel or there
+// is none (paused, finished), and a crash right after the cancel cannot bring
+// it back: the run's progress reports never take the cancel back.
+TEST_F(DownloadCommands, CancelLeavesNoFilesWithOrWithoutARunAndSurvivesACrash) {
+  server.SetResource("/slow.bin", Resource(MakeContent(4 * 1024 * 1024), 256 * 1024));
+  server.SetResource("/done.bin", Resource("finished content"));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/slow.bin", "Paused"}, {"/done.bin", "Completed"}, {"/slow.bin", "Downloading"}};
+  int round = 0;
+  for (const auto& [path, before] : cases) {
+    const std::string name = "c" + std::to_string(++round) + ".bin";
+    SCOPED_TRACE(name + " cancelled while " + before);
+    const auto id = Enqueue({{"url", server.Url(path)}, {"fileName", name}});
+    WaitUntil(id, [](const nlohmann::json& t) {
+      return t["downloadedBytes"] > 50000 || t["status"] == "Completed";
+    });
+    if (before == "Paused") Send({{"type", "pause_download"}, {"id", id}});
+    WaitForStatus(id, before);
+    EXPECT_EQ(Send({{"type", "cancel_download"}, {"id", id}}).dump(), R"({"ok":true})");
+    if (before == "Downloading") {
+      service->Kill();
+      service = StartService();
+    }
+    const auto task = WaitUntil(id, [&](const nlohmann::json& t) {
+      return t["status"] == "Cancelled" && !fs::exists(OutputFile(name + ".segments"));
+    });
+    EXPECT_EQ(task["status"], "Cancelled") << task;
+    EXPECT_EQ(task["downloadedBytes"], 0) << task;
+    EXPECT_FALSE(fs::exists(OutputFile(name)));
+  }
+}
+
 TEST_F(DownloadCommands, DeleteKeepsOrRemovesTheFinishedFileAndNeverComesBack) {
   server.SetResource("/keep.bin", Resource("kept content"));
   server.SetResource("/drop.bin", Resource("dropped content"));

@@ -620,5 +620,36 @@ TEST(BoundedDownloadEngineTest, RunsBeyondTheBoundWaitInQueueOrder) {
   EXPECT_EQ(test::ReadFile(folder.path() / "f5.bin"), body);
 }
 
+// A link planted as the segment folder or as the final file, pointing out of
+// the output folder: the run fails and nothing outside is written or removed,
+// not by the run and not by deleting the download afterwards.
+TEST_F(DownloadEngineTest, PlantedLinksNeverCarryWritesOutside) {
+  server.SetResource("/file.bin", {.body = test::MakeContent(300000)});
+  struct Case {
+    const char* planted;
+    bool toFolder;
+    const char* reason;
+  };
+  const Case cases[] = {{"file.bin.segments", true, "Failed to create segment folder"},
+                        {"file.bin", false, "Failed to create final output file"}};
+  int runs = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.planted);
+    test::TempFolder outside;
+    test::WriteFile(outside.path() / "kept", "kept");
+    std::filesystem::create_symlink(c.toFolder ? outside.path() : outside.path() / "kept",
+                                    folder.path() / c.planted);
+    const DownloadTask task = Task();
+    const DownloadTask end = RunToEnd(task, ++runs);
+    EXPECT_EQ(end.status, DownloadStatus::Failed);
+    EXPECT_EQ(end.failureReason, c.reason);
+    RemoveDownloadFiles(end, true);
+    EXPECT_EQ(test::ReadFile(outside.path() / "kept"), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside.path()), {}), 1);
+    ASSERT_TRUE(test::WaitUntilNotRunning(engine, task.id));
+    RemoveDownloadFiles(end, true);
+  }
+}
+
 }  // namespace
 }  // namespace vn

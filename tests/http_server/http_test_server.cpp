@@ -23,6 +23,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -32,6 +33,11 @@ namespace {
 
 constexpr std::size_t kMaxRequestHeadBytes = 65536;
 constexpr auto kThrottleSlice = std::chrono::milliseconds(10);
+// The random faults: how slow a slow body is and how long a stall lasts.
+constexpr std::int64_t kSlowBytesPerSecond = 512 * 1024;
+constexpr auto kStall = std::chrono::milliseconds(2000);
+
+enum class Fault { kNone, kUnavailable, kDrop, kSlow, kStall };
 
 // Waits up to timeout; false as soon as the peer hangs up, so that a client
 // that let go no longer counts as an open connection while we throttle.
@@ -157,6 +163,7 @@ struct HttpTestServer::Impl {
   std::map<std::string, Resource> resources;                              // guarded by mutex
   std::map<std::string, std::map<std::string, std::string>> seenHeaders;  // guarded by mutex
   ServerCounters counters;                                                // guarded by mutex
+  std::mt19937 faultRandom;                                               // guarded by mutex
   int openConnections = 0;                                                // guarded by mutex
   std::list<Connection> connections;                                      // guarded by mutex
 
@@ -168,7 +175,9 @@ struct HttpTestServer::Impl {
   bool Answer(Channel& channel, const Request& request);
   bool SendAll(Channel& channel, const char* data, std::size_t size);
   bool SendBody(Channel& channel, const std::string& body, std::int64_t first, std::int64_t count,
-                bool chunked, std::int64_t dropAfter, std::int64_t bytesPerSecond);
+                bool chunked, std::int64_t dropAfter, std::int64_t bytesPerSecond,
+                std::int64_t stallAfter);
+  Fault DrawFault(int percent);  // call under mutex
   void CountBodyBytes(std::int64_t bytes) {
     std::lock_guard lock(mutex);
     counters.bodyBytesSent += bytes;
@@ -294,6 +303,7 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
   bool chunked = false;
   std::int64_t dropAfter = -1;
   std::int64_t bytesPerSecond = 0;
+  std::int64_t stallAfter = -1;
   {
     std::lock_guard lock(mutex);
     const auto found = resources.find(request.path);
@@ -322,7 +332,10 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
                           rangeHeader != request.headers.end() &&
                           ParseRange(rangeHeader->second, rangeFirst, rangeLast);
       const auto size = static_cast<std::int64_t>(content.size());
-      if (serial < options.failFirstRequests) {
+      const Fault fault = DrawFault(options.randomFaultPercent);
+      if (fault == Fault::kUnavailable) {
+        status = 503;
+      } else if (serial < options.failFirstRequests) {
         status = options.failStatus;
       } else if (options.status != 0) {
         status = options.status;
@@ -356,6 +369,12 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
           count = size;
           chunked = !options.sendContentLength;
         }
+        const std::int64_t somewhere =
+            std::uniform_int_distribution<std::int64_t>(0, std::max<std::int64_t>(0, count - 1))(
+                faultRandom);
+        if (fault == Fault::kDrop) dropAfter = somewhere;
+        if (fault == Fault::kSlow) bytesPerSecond = kSlowBytesPerSecond;
+        if (fault == Fault::kStall) stallAfter = somewhere;
       }
     }
   }
@@ -368,7 +387,14 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
   head += "\r\n";
   if (!SendAll(channel, head.data(), head.size())) return false;
   if (request.method == "HEAD") return true;
-  return SendBody(channel, body, first, count, chunked, dropAfter, bytesPerSecond);
+  return SendBody(channel, body, first, count, chunked, dropAfter, bytesPerSecond, stallAfter);
+}
+
+Fault HttpTestServer::Impl::DrawFault(int percent) {
+  if (percent <= 0 || std::uniform_int_distribution<int>(0, 99)(faultRandom) >= percent) {
+    return Fault::kNone;
+  }
+  return static_cast<Fault>(std::uniform_int_distribution<int>(1, 4)(faultRandom));
 }
 
 bool HttpTestServer::Impl::SendAll(Channel& channel, const char* data, std::size_t size) {
@@ -385,7 +411,7 @@ bool HttpTestServer::Impl::SendAll(Channel& channel, const char* data, std::size
 // Returns false when the connection must close (peer gone, or a drop).
 bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, std::int64_t first,
                                     std::int64_t count, bool chunked, std::int64_t dropAfter,
-                                    std::int64_t bytesPerSecond) {
+                                    std::int64_t bytesPerSecond, std::int64_t stallAfter) {
   const std::int64_t toSend = dropAfter >= 0 ? std::min(count, dropAfter) : count;
   const std::int64_t piece =
       bytesPerSecond > 0 ? std::max<std::int64_t>(1, bytesPerSecond / 100) : 65536;
@@ -393,6 +419,10 @@ bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, s
   std::int64_t sent = 0;
   while (sent < toSend) {
     if (stopping.load()) return false;
+    if (sent >= stallAfter && stallAfter >= 0) {
+      stallAfter = -1;
+      if (!WaitUnlessPeerGone(channel.fd, kStall)) return false;
+    }
     if (bytesPerSecond > 0) {
       const auto elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
@@ -418,7 +448,10 @@ bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, s
   return true;
 }
 
-HttpTestServer::HttpTestServer() : impl(std::make_unique<Impl>()) { impl->Listen(); }
+HttpTestServer::HttpTestServer(std::uint32_t faultSeed) : impl(std::make_unique<Impl>()) {
+  impl->faultRandom.seed(faultSeed);
+  impl->Listen();
+}
 
 HttpTestServer::HttpTestServer(const TlsIdentity& tls) : impl(std::make_unique<Impl>()) {
   impl->tls.reset(SSL_CTX_new(TLS_server_method()));

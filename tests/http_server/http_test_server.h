@@ -34,6 +34,10 @@ struct ResourceOptions {
   int changeAfterRequests = -1;    // >= 0: from request N+1 on, serve changedBody and changedEtag
   std::string changedBody;         // the new version (its size may differ)
   std::string changedEtag;         // "" sends none
+  // > 0: each answer suffers, with this chance in percent, one fault drawn at
+  // random: a 503, a body dropped part-way, a slow body or a body that stalls
+  // for a while part-way. Drawn from the server's own seeded generator.
+  int randomFaultPercent = 0;
 };
 
 struct ServerCounters {
@@ -53,7 +57,8 @@ struct TlsIdentity {
 
 class HttpTestServer {
  public:
-  HttpTestServer();
+  // faultSeed seeds the generator behind randomFaultPercent.
+  explicit HttpTestServer(std::uint32_t faultSeed = 1);
   // Throws std::runtime_error when the identity cannot be loaded.
   explicit HttpTestServer(const TlsIdentity& tls);
   ~HttpTestServer();

@@ -3,6 +3,8 @@
 // list and the store untouched. `Queue`, delete's `Cancel` and file removals run
 // after the service mutex is released.
 #include <chrono>
+#include <system_error>
+#include <thread>
 
 #include "apps/protocol/command_names.h"
 #include "apps/protocol/download_ids.h"
@@ -20,6 +22,10 @@
 
 namespace vn {
 namespace {
+
+// How long a delete waits for the download's run to end before it removes the
+// files anyway (a run ends within one chunk or one join step of a cancel).
+constexpr auto kDeleteWaitForRun = std::chrono::seconds(10);
 
 std::string TaskNotFound() { return ErrorAnswer(error_text::kTaskNotFound); }
 std::string MissingId() { return ErrorAnswer(error_text::kMissingId); }
@@ -48,13 +54,20 @@ DownloadTask DownloadService::NextRun(DownloadTask& task) {
 void DownloadService::QueueRun(const DownloadTask& run, StartMode mode) {
   try {
     engine->Queue(run, mode);
-  } catch (...) {
-    // The run this one was to follow is the id's latest again (the engine put
-    // it back), so its reports count again.
+  } catch (const std::system_error&) {
     std::lock_guard<std::mutex> lock(mutex);
     DownloadTask* task = FindTask(run.id);
-    if (task != nullptr && task->runSerial == run.runSerial) --task->runSerial;
-    throw;
+    if (task == nullptr || task->runSerial != run.runSerial) return;
+    if (engine->IsRunning(run.id)) {
+      // The run this one was to follow is the id's latest again (the engine
+      // put it back), so its reports count again.
+      --task->runSerial;
+      return;
+    }
+    task->status = DownloadStatus::Failed;
+    task->failureReason = kRunNotStarted;
+    task->speedBytesPerSecond = 0;
+    store->Save(*task);
   }
 }
 
@@ -108,7 +121,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
     store->Save(task);
     tasks.push_back(task);
   }
-  engine->Queue(task);
+  QueueRun(task, StartMode::Continue);
   if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
   return IdAnswer(task.id);
 }
@@ -165,13 +178,25 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
   if (id.empty()) return MissingId();
   if (IsTorrentId(id)) return RouteTorrentCommand(command::kCancelDownload, id, false);
 
-  std::lock_guard<std::mutex> lock(mutex);
-  DownloadTask* task = FindTask(id);
-  if (task == nullptr) return TaskNotFound();
-  engine->Cancel(id);
-  task->status = DownloadStatus::Cancelled;
-  task->failureReason.clear();
-  store->Save(*task);
+  DownloadTask copy;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    DownloadTask* task = FindTask(id);
+    if (task == nullptr) return TaskNotFound();
+    engine->Cancel(id);
+    task->status = DownloadStatus::Cancelled;
+    task->failureReason.clear();
+    // A run ends its cancel by removing the files; with none to do it (a
+    // paused, failed or finished download) the cancel does the same here.
+    // The run's last report is handled under this lock, so a run not listed
+    // as running now has no report left to bring.
+    const bool runEndsIt = engine->IsRunning(id);
+    if (!runEndsIt) ZeroProgress(*task);
+    store->Save(*task);
+    if (runEndsIt) return OkAnswer(true);
+    copy = *task;
+  }
+  RemoveDownloadFiles(copy, true);
   return OkAnswer(true);
 }
 
@@ -192,6 +217,13 @@ std::string DownloadService::HandleDeleteDownload(const std::string& request) {
     store->Delete(id);
   }
   engine->Cancel(id);
+  // A run that is joining places the final file before it sees the cancel;
+  // its files go once it has ended, or a crash in between would orphan them
+  // with no record left to clean them up.
+  const auto deadline = std::chrono::steady_clock::now() + kDeleteWaitForRun;
+  while (engine->IsRunning(id) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   RemoveDownloadFiles(copy, deleteFile);
   return OkAnswer(true);
 }

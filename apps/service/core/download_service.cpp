@@ -34,11 +34,6 @@ bool Exists(const std::filesystem::path& path) {
   return std::filesystem::exists(path, error) && !error;
 }
 
-void ZeroProgress(DownloadTask& task) {
-  task.downloadedBytes = 0;
-  for (auto& segment : task.segments) segment.downloadedBytes = 0;
-}
-
 // Tests set a small bound on the runs that transfer at once through
 // VARNEL_MAX_ACTIVE_DOWNLOADS; unset (or not a positive number) in normal use.
 std::size_t ActiveRunLimit() {
@@ -198,6 +193,14 @@ void DownloadService::OnTaskUpdate(const DownloadTask& update) {
                                          DownloadStatus::Downloading, DownloadStatus::Verifying});
   const bool pauseCrossingResume = inResume && update.status == DownloadStatus::Paused;
   if (progressCrossingPause || pauseCrossingResume) return;
+  // Nor does its progress take back a cancel: the run ends Cancelled (or, when
+  // the cancel came too late, Completed or Failed), and until then a saved
+  // progress status would bring the download back after a crash.
+  const bool progressCrossingCancel =
+      current->status == DownloadStatus::Cancelled &&
+      IsOneOf(update.status, {DownloadStatus::Queued, DownloadStatus::Starting,
+                              DownloadStatus::Downloading, DownloadStatus::Verifying});
+  if (progressCrossingCancel) return;
 
   // Reports of the finishing phase change only what the store does not keep;
   // a save for each would stall the run on the disk for nothing. A status

@@ -71,8 +71,10 @@ class DownloadService {
   // ignored from now on) and returns the copy to queue. Caller holds `mutex`.
   DownloadTask NextRun(DownloadTask& task);
 
-  // Queues run (from NextRun) without holding `mutex`. When the engine cannot
-  // start it, the run it was to follow counts again and the error goes on.
+  // Queues run (from NextRun, or a new download) without holding `mutex`.
+  // When the engine cannot start it (out of threads), the run it was to
+  // follow counts again; with none left, the download rests as Failed with
+  // the engine's kRunNotStarted, so the command is still answered.
   void QueueRun(const DownloadTask& run, StartMode mode);
 
   // The listed task with id, or null. Caller holds `mutex`.

@@ -37,6 +37,27 @@ std::filesystem::path SegmentsFolder(const DownloadTask& task) {
   return finalFile.parent_path() / (finalFile.filename().string() + ".segments");
 }
 
+std::filesystem::path CreateSegmentsFolder(const DownloadTask& task) {
+  const std::filesystem::path segments = SegmentsFolder(task);
+  std::filesystem::path folder(task.outputPath);
+  // The output folder is the user's choice and may well be a link.
+  std::filesystem::create_directories(folder);
+  std::vector<std::filesystem::path> below;
+  for (const auto& part : std::filesystem::path(task.fileName).parent_path()) below.push_back(part);
+  below.push_back(segments.filename());
+  for (const auto& part : below) {
+    folder /= part;
+    std::error_code error;
+    // create_directory neither follows nor replaces a link at the name.
+    std::filesystem::create_directory(folder, error);
+    if (std::filesystem::symlink_status(folder, error).type() !=
+        std::filesystem::file_type::directory) {
+      throw std::runtime_error("Failed to create segment folder");
+    }
+  }
+  return segments;
+}
+
 std::filesystem::path PartFilePath(const std::filesystem::path& segmentsFolder, std::size_t index) {
   return segmentsFolder / (std::to_string(index) + ".part");
 }

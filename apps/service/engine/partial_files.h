@@ -40,6 +40,14 @@ std::filesystem::path FinalFilePath(const DownloadTask& task);
 // throws as FinalFilePath does.
 std::filesystem::path SegmentsFolder(const DownloadTask& task);
 
+// Creates the output folder, the sub-folders fileName names and the segment
+// folder, and returns the segment folder. The sub-folders and the segment
+// folder must be real folders: a symbolic link planted as one of them would
+// send the partial files elsewhere, so it is never created through nor used.
+// Throws std::runtime_error "Failed to create segment folder" for such a link
+// or when a folder cannot be made, and as FinalFilePath does.
+std::filesystem::path CreateSegmentsFolder(const DownloadTask& task);
+
 // "<index>.part" inside the segment folder. Pure.
 std::filesystem::path PartFilePath(const std::filesystem::path& segmentsFolder, std::size_t index);
 

@@ -1,39 +1,44 @@
-// Joining copies the partial files into the final file inside the kernel, while
-// a second thread hashes the same bytes in the same order; neither the final
-// file nor the partial files are read twice by the process.
+// Joining moves the partial files into the final file inside the kernel, each
+// from its end backwards, cutting every chunk off its partial file once it is
+// written: a download never needs much more free space than its own size, and
+// a join that fails part-way leaves each partial file holding exactly the
+// bytes that were not moved, which the next run fetches again. A second thread
+// hashes each partial file before it is moved, in offset order, so no byte is
+// read twice and the joined file is never read back.
 #include "apps/service/engine/segment_join.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <exception>
-#include <fstream>
-#include <limits>
-#include <memory>
-#include <mutex>
 #include <numeric>
 #include <stdexcept>
-#include <thread>
+#include <system_error>
 #include <vector>
 
 #include "apps/service/engine/checksum.h"
 #include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/piece_hasher.h"
 #include "platform/file_replace.h"
 #include "platform/output_file.h"
-#include "platform/sha256.h"
 
 namespace vn {
 namespace {
 
-constexpr std::size_t kHashBufferBytes = 65536;
 // Inside the segment folder, which belongs to this download alone.
 constexpr const char* kJoiningFileName = "joining.part";
 constexpr const char* kCreateFailed = "Failed to create final output file";
+constexpr const char* kWriteFailed = "Failed to write final output file: ";
+// How often progress is reported while the join waits for the hasher.
+constexpr std::chrono::milliseconds kHashWait{50};
+
 // Each partial file is joined whole, never cut to its range: a partial file
 // longer than its range (a write that failed after reaching the disk, an older
 // plan's longer file) then makes the joined file too long, and the size check
 // that follows refuses it instead of hiding the inconsistency.
-constexpr std::int64_t kWholeFile = std::numeric_limits<std::int64_t>::max();
+std::int64_t PieceSize(const std::filesystem::path& piece) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(piece, error))) return 0;
+  const auto size = std::filesystem::file_size(piece, error);
+  return error ? 0 : static_cast<std::int64_t>(size);
+}
 
 std::vector<std::filesystem::path> PiecesInOffsetOrder(
     const DownloadTask& task, const std::filesystem::path& segmentsFolder) {
@@ -46,66 +51,6 @@ std::vector<std::filesystem::path> PiecesInOffsetOrder(
   for (const std::size_t index : order) pieces.push_back(PartFilePath(segmentsFolder, index));
   return pieces;
 }
-
-// Hashes the pieces on a thread of its own. `hashedBytes` grows as it goes.
-class PieceHasher {
- public:
-  explicit PieceHasher(const std::vector<std::filesystem::path>& pieces)
-      : thread([this, &pieces] { Run(pieces); }) {}
-  ~PieceHasher() {
-    if (thread.joinable()) thread.join();
-  }
-
-  // Waits at most `wait` for the hasher to end; true once it has.
-  bool WaitFor(std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex);
-    return ended.wait_for(lock, wait, [&] { return done; });
-  }
-
-  // The digest; rethrows the hashing failure. Call after WaitFor returned true.
-  std::string Digest() {
-    thread.join();
-    if (failure) std::rethrow_exception(failure);
-    return digest;
-  }
-
-  std::atomic<std::int64_t> hashedBytes{0};
-
- private:
-  void Run(const std::vector<std::filesystem::path>& pieces) {
-    try {
-      platform::Sha256 hash;
-      const auto buffer = std::make_unique<char[]>(kHashBufferBytes);
-      for (const std::filesystem::path& piece : pieces) {
-        std::ifstream part(piece, std::ios::binary);
-        if (!part.is_open()) continue;  // the copy skips it too
-        while (true) {
-          part.read(buffer.get(), static_cast<std::streamsize>(kHashBufferBytes));
-          const std::streamsize got = part.gcount();
-          if (part.bad()) throw std::runtime_error("Failed while hashing file");
-          if (got < 1) break;
-          hash.Update(buffer.get(), static_cast<std::size_t>(got));
-          hashedBytes += got;
-        }
-      }
-      digest = hash.FinishHex();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard lock(mutex);
-      done = true;
-    }
-    ended.notify_all();
-  }
-
-  std::string digest;
-  std::exception_ptr failure;
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool done = false;  // guarded by mutex
-  std::thread thread;
-};
 
 // A file already at the final name is this download's own when it holds what
 // the download last completed with (a completed download that runs again), or
@@ -150,10 +95,30 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
   // is truncated before it is known to be this download's.
   const std::filesystem::path joined = segmentsFolder / kJoiningFileName;
   std::error_code ignored;
+  // Moving empties the pieces, so a name that can never be given (a folder,
+  // a link) is refused while they still hold the bytes.
+  const auto finalType = std::filesystem::symlink_status(finalPath, ignored).type();
+  if (finalType != std::filesystem::file_type::not_found &&
+      finalType != std::filesystem::file_type::regular) {
+    throw std::runtime_error(kCreateFailed);
+  }
   std::filesystem::remove(joined, ignored);
   auto output = platform::OutputFile::Create(joined);
   if (!output) throw std::runtime_error(kCreateFailed);
   const std::vector<std::filesystem::path> pieces = PiecesInOffsetOrder(task, segmentsFolder);
+  // Offsets are fixed before anything moves, since moving empties the pieces.
+  std::vector<std::int64_t> offsets;
+  std::int64_t offset = 0;
+  for (const std::filesystem::path& piece : pieces) {
+    offsets.push_back(offset);
+    offset += PieceSize(piece);
+  }
+  // On any failure the joined file is removed: its bytes are lost either way
+  // (the pieces no longer hold them, the next run fetches them again), and
+  // keeping it would only hold the space.
+  const auto failWriting = [&](const std::string& cause) {
+    throw std::runtime_error(kWriteFailed + cause);
+  };
 
   PieceHasher hasher(pieces);
   std::int64_t hashedReported = 0;
@@ -162,18 +127,28 @@ std::string JoinPartFiles(const DownloadTask& task, const std::filesystem::path&
     reporter.Add(hashed - hashedReported);
     hashedReported = hashed;
   };
-  for (const std::filesystem::path& piece : pieces) {
-    const std::int64_t appended =
-        output->AppendFileRange(piece, kWholeFile, [&](std::int64_t bytes) {
-          reporter.Add(bytes);
-          reportHashed();
-        });
-    if (appended < 0) throw std::runtime_error("Failed to write final output file");
+  std::string digest;
+  try {
+    for (std::size_t index = 0; index < pieces.size(); ++index) {
+      // A piece is emptied as it moves, so it is hashed first; the hasher goes
+      // on with the next piece meanwhile.
+      while (!hasher.WaitForPiece(index, kHashWait)) reportHashed();
+      reportHashed();
+      const std::int64_t moved = output->MoveFileInto(pieces[index], offsets[index],
+                                                      [&](std::int64_t bytes) {
+                                                        reporter.Add(bytes);
+                                                        reportHashed();
+                                                      });
+      if (moved < 0) failWriting(output->ErrorText());
+    }
+    if (!output->Close()) failWriting(output->ErrorText());
+    digest = hasher.Digest();
+    reportHashed();
+  } catch (...) {
+    output.reset();
+    std::filesystem::remove(joined, ignored);
+    throw;
   }
-  if (!output->Close()) throw std::runtime_error("Failed to write final output file");
-  while (!hasher.WaitFor(std::chrono::milliseconds(50))) reportHashed();
-  reportHashed();
-  std::string digest = hasher.Digest();
   PlaceJoinedFile(task, digest, joined, finalPath);
   return digest;
 }

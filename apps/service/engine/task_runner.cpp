@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "apps/service/engine/checksum.h"
@@ -40,6 +41,11 @@ class ResourceChangedError : public std::runtime_error {
 constexpr const char* kSegmentFailed = "Segment download failed: ";
 // For a failure that is no standard exception and so has no text of its own.
 constexpr const char* kUnknownFailure = "Unknown download failure";
+
+std::string NotEnoughSpaceText(std::int64_t needed, std::int64_t available) {
+  return "Not enough disk space: the download needs " + std::to_string(needed) +
+         " more bytes, the disk has " + std::to_string(available) + " bytes free";
+}
 
 std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
   return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
@@ -141,8 +147,7 @@ void TaskRun::Prepare(const ProbeResult& probe) {
   task.connectionCount =
       EffectiveConnectionCount(rangeSupport, task.totalBytes, task.connectionCount);
 
-  segmentsFolder = SegmentsFolder(task);
-  std::filesystem::create_directories(segmentsFolder);
+  segmentsFolder = CreateSegmentsFolder(task);
   if (!KeepEarlierProgress(task, queued.totalBytes, probe)) DiscardProgress();
   task.etag = probe.etag;
   task.lastModified = probe.lastModified;
@@ -158,11 +163,21 @@ void TaskRun::Prepare(const ProbeResult& probe) {
   task.segments.reserve(segmentRoom);
   task.downloadedBytes = SumDownloaded(task.segments);
   transferredBytes.store(task.downloadedBytes);
+  // Planned, not discovered: a disk that cannot hold the rest fails the run
+  // before a byte is fetched.
+  // A file system that cannot tell its free space is not checked.
+  std::error_code spaceError;
+  const auto space = std::filesystem::space(segmentsFolder, spaceError);
+  if (task.totalBytes > 0 && !spaceError) {
+    const std::int64_t needed = task.totalBytes - task.downloadedBytes;
+    const auto available = static_cast<std::int64_t>(space.available);
+    if (available < needed) throw std::runtime_error(NotEnoughSpaceText(needed, available));
+  }
 }
 
 void TaskRun::DiscardProgress() {
   RemoveDownloadFiles(task, false);
-  std::filesystem::create_directories(segmentsFolder);
+  CreateSegmentsFolder(task);
   task.segments.clear();
   task.downloadedBytes = 0;
 }
@@ -302,7 +317,15 @@ void TaskRun::Finish() {
   std::string digest;
   {
     FinishingReporter reporter(task, [this] { Report(); });
-    digest = JoinPartFiles(task, segmentsFolder, finalPath, reporter);
+    try {
+      digest = JoinPartFiles(task, segmentsFolder, finalPath, reporter);
+    } catch (const std::runtime_error&) {
+      // The failed join moved some bytes out of the partial files; the counts
+      // say what the next run must fetch again.
+      ReconcilePartFiles(task);
+      task.downloadedBytes = SumDownloaded(task.segments);
+      throw;
+    }
   }
 
   // With an unknown size the completed segment records what arrived, so the

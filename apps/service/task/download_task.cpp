@@ -21,6 +21,11 @@ std::int64_t SegmentLength(const DownloadSegment& segment) {
   return segment.end < segment.start ? 0 : segment.end - segment.start + 1;
 }
 
+void ZeroProgress(DownloadTask& task) {
+  task.downloadedBytes = 0;
+  for (auto& segment : task.segments) segment.downloadedBytes = 0;
+}
+
 std::string StatusText(DownloadStatus status) {
   const auto value = static_cast<std::int32_t>(status);
   if (value < 1 || value >= static_cast<std::int32_t>(kStatusNames.size())) {

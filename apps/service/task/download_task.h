@@ -63,6 +63,10 @@ struct DownloadTask {
   std::uint64_t runSerial = 0;
 };
 
+// Sets downloadedBytes and every segment's downloadedBytes to 0 (the segment
+// list is kept), as for a download whose files are gone.
+void ZeroProgress(DownloadTask& task);
+
 // "Queued" for Queued and for every value outside Starting..Cancelled.
 std::string StatusText(DownloadStatus status);
 
