@@ -144,6 +144,9 @@ inline constexpr const char* kInsertSegment = R"(
     ) VALUES (?, ?, ?, ?, ?);
 )";
 
+inline constexpr const char* kBeginTransaction = "BEGIN IMMEDIATE TRANSACTION;";
+inline constexpr const char* kCommitTransaction = "COMMIT;";
+
 inline constexpr const char* kDeleteDownload = "DELETE FROM downloads WHERE id = ?;";
 
 inline constexpr const char* kCountDownloads = "SELECT COUNT(*) FROM downloads;";
