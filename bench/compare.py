@@ -191,7 +191,7 @@ def curl16_script(url, out, name, size):
 def contestants(service, url, out, name, digest, size, connections):
     aria = ["aria2c", "-x16", "-s16", "-k1M", "-d", str(out), "-o", name, "-q",
             "--allow-overwrite=true", "--summary-interval=0", url]
-    return {
+    table = {
         "varnel": lambda: run_ours(service, url, out, name, digest, connections),
         "aria2c+sha256": lambda: timed(aria[:-1] + [f"--checksum=sha-256={digest}", url]),
         "aria2c": lambda: timed(aria),
@@ -200,6 +200,10 @@ def contestants(service, url, out, name, digest, size, connections):
         "curl": lambda: timed(["curl", "-s", "-o", str(out / name), url]),
         "curl16+cat+sha256sum": lambda: timed(curl16_script(url, out, name, size)),
     }
+    # A contestant whose program is not installed is left out, not fatal.
+    programs = {"aria2c+sha256": "aria2c", "aria2c": "aria2c", "axel -n16": "axel",
+                "curl": "curl", "curl16+cat+sha256sum": "curl"}
+    return {k: v for k, v in table.items() if k not in programs or shutil.which(programs[k])}
 
 
 def measure(title, table, out, name, digest, runs):
