@@ -191,7 +191,7 @@ def curl16_script(url, out, name, size):
 def contestants(service, url, out, name, digest, size, connections):
     aria = ["aria2c", "-x16", "-s16", "-k1M", "-d", str(out), "-o", name, "-q",
             "--allow-overwrite=true", "--summary-interval=0", url]
-    return {
+    table = {
         "varnel": lambda: run_ours(service, url, out, name, digest, connections),
         "aria2c+sha256": lambda: timed(aria[:-1] + [f"--checksum=sha-256={digest}", url]),
         "aria2c": lambda: timed(aria),
@@ -200,6 +200,10 @@ def contestants(service, url, out, name, digest, size, connections):
         "curl": lambda: timed(["curl", "-s", "-o", str(out / name), url]),
         "curl16+cat+sha256sum": lambda: timed(curl16_script(url, out, name, size)),
     }
+    # A contestant whose program is not installed is left out, not fatal.
+    programs = {"aria2c+sha256": "aria2c", "aria2c": "aria2c", "axel -n16": "axel",
+                "curl": "curl", "curl16+cat+sha256sum": "curl"}
+    return {k: v for k, v in table.items() if k not in programs or shutil.which(programs[k])}
 
 
 def measure(title, table, out, name, digest, runs):
@@ -397,6 +401,46 @@ def scale(service, nginx, www, out):
     service.delete_all()
 
 
+def many_at_once(service, nginx, www, out, count):
+    """count files of 16 KiB enqueued in a row, then waited on; every file is
+    checked. Prints the enqueue median, peak threads and peak RSS."""
+    print(f"\n{count:,} downloads of 16 KiB enqueued at once")
+    files = make_batch(www, "many16", count, 16 * 1024)
+    digests = {f.name: sha256_file(f) for f in files}
+    target = out / "many16"
+    shutil.rmtree(target, ignore_errors=True)
+    target.mkdir(parents=True)
+    service.reset_peak_rss()
+    threads = process_threads(service.process.pid)
+    times = []
+    start = time.monotonic()
+    for f in files:
+        t = time.monotonic()
+        service.ask({"type": "enqueue_download", "url": nginx.url(f"many16/{f.name}"),
+                     "outputPath": str(target), "fileName": f.name})
+        times.append((time.monotonic() - t) * 1000)
+        if len(times) % 100 == 0:
+            threads = max(threads, process_threads(service.process.pid))
+    enqueued = time.monotonic() - start
+    deadline = time.monotonic() + 1800
+    while time.monotonic() < deadline:
+        threads = max(threads, process_threads(service.process.pid))
+        listed = service.ask({"type": "list_downloads"})["downloads"]
+        if all(task["status"] in ENDED for task in listed):
+            break
+        time.sleep(0.5)
+    wall = time.monotonic() - start
+    rss = service.peak_rss_mib()
+    good = sum(1 for f in files if (target / f.name).exists()
+               and sha256_file(target / f.name) == digests[f.name])
+    print(f"  {good} of {count} completed with the right SHA-256 in {wall:.1f} s "
+          f"(enqueued in {enqueued:.1f} s); enqueue_download median "
+          f"{statistics.median(times):.2f} ms, last 1,000 {statistics.median(times[-1000:]):.2f} ms; "
+          f"peak threads {threads}, peak RSS {rss:.1f} MiB")
+    service.delete_all(delete_files=False)
+    shutil.rmtree(target, ignore_errors=True)
+
+
 def single_downloads(service, nginx, out, size, big_digest, medium_digest, runs):
     table = contestants(service, nginx.url("big.bin"), out, "big.bin", big_digest, size, 16)
     first = measure(f"Scenario 1: {size // MiB} MiB unthrottled", table, out, "big.bin",
@@ -449,6 +493,8 @@ def main():
         batches(service, nginx, www, out, work, args.runs)
         enqueue_while_transferring(service, nginx, www, out)
         scale(service, nginx, www, out)
+        if os.environ.get("BENCH_MANY"):
+            many_at_once(service, nginx, www, out, int(os.environ["BENCH_MANY"]))
     finally:
         service.stop()
         nginx.stop()

@@ -9,7 +9,8 @@
 # Environment: BENCH_DIR (work folder on the normal disk, default
 # /var/tmp/varnel-bench), BENCH_SIZE_MIB (scenario 1 size, default 1024),
 # BENCH_SKIP_SLOW=1 skips the single-connection curl of scenario 2 (about 63 s),
-# BENCH_ONLY_BATCHES=1 skips scenarios 1 and 2 (batches and scale only).
+# BENCH_ONLY_BATCHES=1 skips scenarios 1 and 2 (batches and scale only),
+# BENCH_MANY=N adds N downloads of 16 KiB enqueued at once (10000: minutes).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-3}

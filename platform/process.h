@@ -26,6 +26,12 @@ bool StartDetached(const std::filesystem::path& program, const std::vector<std::
 // requests also calls InitializeHttp (http.h).
 void InitializeProcess();
 
+// For a long-lived program whose many short threads allocate: few allocator
+// pools, and large blocks taken from and handed back to the system directly,
+// so resident memory follows what the program holds instead of what its
+// threads once held. Call first in main; nothing to do on Windows.
+void KeepAllocatorPoolsSmall();
+
 // Standard input and output carry bytes unchanged (no CR/LF translation on
 // Windows; nothing to do elsewhere). For programs that speak a binary protocol
 // on them; call before the first read or write.

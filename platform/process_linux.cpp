@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -92,6 +93,14 @@ bool StartDetached(const std::filesystem::path& program,
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   return got == 1 && ok == 1;
+}
+
+void KeepAllocatorPoolsSmall() {
+  // glibc otherwise grows a pool per thread up to eight per core, each keeping
+  // what its threads freed, and raises the size from which blocks are mapped
+  // to whatever was last freed, so a long list's buffers stay resident.
+  mallopt(M_ARENA_MAX, 2);
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 }
 
 void InitializeProcess() {

@@ -77,6 +77,8 @@ bool StartDetached(const std::filesystem::path& program,
   return result > 32;
 }
 
+void KeepAllocatorPoolsSmall() {}
+
 void InitializeProcess() {
   // No "program has stopped working" dialog waits for a click on a headless run.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

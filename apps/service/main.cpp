@@ -9,6 +9,7 @@
 #include "platform/process.h"
 
 int main() {
+  vn::platform::KeepAllocatorPoolsSmall();
   vn::platform::InitializeProcess();
   vn::platform::InitializeHttp();
   int code = 0;

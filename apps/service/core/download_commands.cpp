@@ -115,11 +115,12 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     task.id = NewDownloadId();
-    task.fileName = ChooseFreeFileName(task, tasks);
+    task.fileName = ChooseFreeFileName(task, listedTargets);
     // Stored first: a save that fails (a full disk) leaves no entry that the
     // next start would not know.
     store->Save(task);
     tasks.push_back(task);
+    listedTargets.Add(task);
   }
   QueueRun(task, StartMode::Continue);
   if (useSpeedLimiter && maxSpeed > 0) engine->SetSpeedLimit(task.id, true, maxSpeed);
@@ -213,6 +214,7 @@ std::string DownloadService::HandleDeleteDownload(const std::string& request) {
     DownloadTask* task = FindTask(id);
     if (task == nullptr) return TaskNotFound();
     copy = *task;
+    listedTargets.Remove(copy);
     tasks.erase(tasks.begin() + (task - tasks.data()));
     store->Delete(id);
   }

@@ -105,6 +105,7 @@ void DownloadService::Start() {
 
   store->Initialize();
   tasks = store->LoadAll();
+  for (const auto& task : tasks) listedTargets.Add(task);
   ReconcileStoredTasks();
   store->StartFlushing();
 
@@ -209,7 +210,10 @@ void DownloadService::OnTaskUpdate(const DownloadTask& update) {
   // killed service loses at most that much progress.
   const bool storedFieldsChange = !SameStoredFields(*current, update);
   const bool statusChange = current->status != update.status;
+  const bool moved = current->outputPath != update.outputPath || current->fileName != update.fileName;
+  if (moved) listedTargets.Remove(*current);
   *current = update;
+  if (moved) listedTargets.Add(*current);
   if (statusChange) {
     store->Save(*current);
   } else if (storedFieldsChange) {

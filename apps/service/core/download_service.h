@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "apps/service/core/listed_targets.h"
 #include "apps/service/task/download_task.h"
 #include "apps/service/engine/start_mode.h"
 
@@ -83,6 +84,7 @@ class DownloadService {
   std::atomic<bool> running{false};
   std::mutex mutex;
   std::vector<DownloadTask> tasks;                   // guarded by mutex
+  ListedTargets listedTargets;                       // of tasks; guarded by mutex
   std::unordered_set<std::string> pendingPauseIds;   // guarded by mutex
   std::unordered_set<std::string> pendingResumeIds;  // guarded by mutex
   std::int64_t lastIdMillis = 0;                     // guarded by mutex

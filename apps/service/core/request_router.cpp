@@ -54,17 +54,12 @@ std::string DownloadService::HandleRequest(const std::string& request) {
 }
 
 std::string DownloadService::HandleListDownloads() {
-  std::vector<DownloadTask> listed;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    listed = tasks;
-  }
-  if (torrentEngine) {
-    auto torrents = torrentEngine->Snapshot();
-    listed.insert(listed.end(), std::make_move_iterator(torrents.begin()),
-                  std::make_move_iterator(torrents.end()));
-  }
-  return ListDownloadsAnswer(listed);
+  std::vector<DownloadTask> torrents;
+  if (torrentEngine) torrents = torrentEngine->Snapshot();
+  // Written under the lock rather than from a copy: at ten thousand downloads
+  // the copy costs about as long and holds megabytes more.
+  std::lock_guard<std::mutex> lock(mutex);
+  return ListDownloadsAnswer(tasks, torrents);
 }
 
 }  // namespace vn

@@ -14,10 +14,12 @@ namespace vn {
 // numbered from 1 in list order.
 nlohmann::json TaskToJson(const DownloadTask& task);
 
-// {"downloads":[...],"ok":true} for tasks, byte for byte what CompactJson of
-// the TaskToJson objects gives (bytes that are not valid UTF-8 included, which
-// become U+FFFD), written straight to text because long lists are answered
-// often.
-std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks);
+// {"downloads":[...],"ok":true} for tasks and then more, byte for byte what
+// CompactJson of the TaskToJson objects gives (bytes that are not valid UTF-8
+// included, which become U+FFFD), written straight to text because long lists
+// are answered often. Two lists, so that the caller's list is written where it
+// lies instead of copied first.
+std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks,
+                                const std::vector<DownloadTask>& more = {});
 
 }  // namespace vn

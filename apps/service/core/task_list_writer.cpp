@@ -132,20 +132,26 @@ bool AllTextIsUtf8(const DownloadTask& task) {
 
 }  // namespace
 
-std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks) {
+std::string ListDownloadsAnswer(const std::vector<DownloadTask>& tasks,
+                                const std::vector<DownloadTask>& more) {
+  const auto lists = {&tasks, &more};
   ListWriter writer;
-  writer.text.reserve(256 + tasks.size() * 320);
+  writer.text.reserve(256 + (tasks.size() + more.size()) * 400);
   writer.text += "{\"downloads\":[";
   bool first = true;
-  for (const auto& task : tasks) {
-    if (!AllTextIsUtf8(task)) {
-      nlohmann::json downloads = nlohmann::json::array();
-      for (const auto& each : tasks) downloads.push_back(TaskToJson(each));
-      return CompactJson({{member::kOk, true}, {member::kDownloads, std::move(downloads)}});
+  for (const auto* list : lists) {
+    for (const auto& task : *list) {
+      if (!AllTextIsUtf8(task)) {
+        nlohmann::json downloads = nlohmann::json::array();
+        for (const auto* each : lists) {
+          for (const auto& listed : *each) downloads.push_back(TaskToJson(listed));
+        }
+        return CompactJson({{member::kOk, true}, {member::kDownloads, std::move(downloads)}});
+      }
+      if (!first) writer.text += ',';
+      first = false;
+      writer.Task(task);
     }
-    if (!first) writer.text += ',';
-    first = false;
-    writer.Task(task);
   }
   writer.text += "],\"ok\":true}";
   return std::move(writer.text);

@@ -67,14 +67,17 @@ void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
     control->previous = replaced;
   }
 
+  // One copy of the task serves the run and both of its ways to end: a long
+  // queue of waiting runs holds it once each.
+  const auto run = std::make_shared<const DownloadTask>(task);
   // No run will end this entry: the run it replaced is the id's run again. A
   // later run that already follows this one still waits, through it, for the
   // earlier runs.
-  const auto unstarted = [task, control, replaced] {
+  const auto unstarted = [run, control, replaced] {
     RunRegistry& registry = Registry();
     {
       std::lock_guard lock(registry.mutex);
-      const auto found = registry.runs.find(task.id);
+      const auto found = registry.runs.find(run->id);
       if (found != registry.runs.end() && found->second == control) {
         if (replaced) {
           found->second = replaced;
@@ -91,15 +94,15 @@ void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   // for a run that has none.
   try {
     slots->Start(
-        [task, control, mode, callback = onTaskUpdate] {
+        [run, control, mode, callback = onTaskUpdate] {
           control->WaitForEarlierRuns();
-          RunDownloadTask(task, *control, callback, mode);
-          Unregister(task.id, control);
+          RunDownloadTask(*run, *control, callback, mode);
+          Unregister(run->id, control);
           control->MarkFinished(true);
         },
-        [task, unstarted, callback = onTaskUpdate] {
+        [run, unstarted, callback = onTaskUpdate] {
           unstarted();
-          DownloadTask failed = task;
+          DownloadTask failed = *run;
           failed.status = DownloadStatus::Failed;
           failed.failureReason = kRunNotStarted;
           if (callback) callback(failed);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "apps/service/store/sqlite_handles.h"
+#include "apps/service/store/statement_cache.h"
 #include "apps/service/store/store_schema.h"
 
 namespace vn {
@@ -93,27 +94,30 @@ void BindTask(sqlite3_stmt* statement, const DownloadTask& task) {
   BindInt(statement, 17, task.connectionCount);
 }
 
+// Runs a kept statement that returns no rows.
+void Run(sqlite3* connection, StatementCache& statements, const char* sql) {
+  CheckSqlite(sqlite3_step(statements.Get(connection, sql)), connection);
+}
+
 // Writes the task row and all its segment rows; the caller holds the transaction.
-void WriteTask(sqlite3* connection, const DownloadTask& task) {
-  SqliteStatement upsert = Prepare(connection, schema::kUpsertDownload);
-  BindTask(upsert.get(), task);
-  CheckSqlite(sqlite3_step(upsert.get()), connection);
+void WriteTask(sqlite3* connection, StatementCache& statements, const DownloadTask& task) {
+  sqlite3_stmt* upsert = statements.Get(connection, schema::kUpsertDownload);
+  BindTask(upsert, task);
+  CheckSqlite(sqlite3_step(upsert), connection);
 
-  SqliteStatement clear = Prepare(connection, schema::kDeleteSegmentsOf);
-  BindText(clear.get(), 1, task.id);
-  CheckSqlite(sqlite3_step(clear.get()), connection);
+  sqlite3_stmt* clear = statements.Get(connection, schema::kDeleteSegmentsOf);
+  BindText(clear, 1, task.id);
+  CheckSqlite(sqlite3_step(clear), connection);
 
-  SqliteStatement insert = Prepare(connection, schema::kInsertSegment);
   for (std::size_t index = 0; index < task.segments.size(); ++index) {
     const DownloadSegment& segment = task.segments[index];
-    sqlite3_reset(insert.get());
-    sqlite3_clear_bindings(insert.get());
-    BindText(insert.get(), 1, task.id);
-    BindInt(insert.get(), 2, static_cast<std::int32_t>(index));
-    BindInt64(insert.get(), 3, segment.start);
-    BindInt64(insert.get(), 4, segment.end);
-    BindInt64(insert.get(), 5, segment.downloadedBytes);
-    CheckSqlite(sqlite3_step(insert.get()), connection);
+    sqlite3_stmt* insert = statements.Get(connection, schema::kInsertSegment);
+    BindText(insert, 1, task.id);
+    BindInt(insert, 2, static_cast<std::int32_t>(index));
+    BindInt64(insert, 3, segment.start);
+    BindInt64(insert, 4, segment.end);
+    BindInt64(insert, 5, segment.downloadedBytes);
+    CheckSqlite(sqlite3_step(insert), connection);
   }
 }
 
@@ -170,7 +174,7 @@ void DownloadStore::Initialize() {
     std::filesystem::remove(path, ignored);
   }
 
-  connection.reset();
+  CloseConnection();
   sqlite3* db = Connection();
   Execute(db, schema::kCreateDownloads);
   Execute(db, schema::kCreateDownloadSegments);
@@ -233,21 +237,28 @@ sqlite3* DownloadStore::Connection() {
   return connection.get();
 }
 
+void DownloadStore::CloseConnection() {
+  statements.Clear();
+  connection.reset();
+}
+
 void DownloadStore::Commit(const std::vector<DownloadTask>& tasks) {
   sqlite3* db = Connection();
-  Execute(db, "BEGIN IMMEDIATE TRANSACTION;");
+  Run(db, statements, schema::kBeginTransaction);
   try {
     for (const auto& entry : staged) {
       bool superseded = false;
       for (const auto& task : tasks) superseded = superseded || task.id == entry.first;
-      if (!superseded) WriteTask(db, entry.second);
+      if (!superseded) WriteTask(db, statements, entry.second);
     }
-    for (const auto& task : tasks) WriteTask(db, task);
-    Execute(db, "COMMIT;");
+    for (const auto& task : tasks) WriteTask(db, statements, task);
+    Run(db, statements, schema::kCommitTransaction);
   } catch (...) {
     // Staged progress is dropped too, so one bad copy cannot fail every later
     // save; the runs report their progress again within a second.
     staged.clear();
+    // No kept statement may stay in the middle of its step across the rollback.
+    statements.Clear();
     // SQLite may already have rolled back on its own (a full disk, a trigger's
     // RAISE(ROLLBACK)); a second ROLLBACK would then fail and hide the real
     // cause. A connection left inside the transaction is closed, which
@@ -257,7 +268,7 @@ void DownloadStore::Commit(const std::vector<DownloadTask>& tasks) {
         Execute(db, "ROLLBACK;");
       } catch (const std::exception&) {
       }
-      if (sqlite3_get_autocommit(db) == 0) connection.reset();
+      if (sqlite3_get_autocommit(db) == 0) CloseConnection();
     }
     throw;
   }
@@ -287,9 +298,9 @@ void DownloadStore::Delete(const std::string& id) {
   std::lock_guard lock(mutex);
   staged.erase(id);
   sqlite3* db = Connection();
-  SqliteStatement statement = Prepare(db, schema::kDeleteDownload);
-  BindText(statement.get(), 1, id);
-  CheckSqlite(sqlite3_step(statement.get()), db);
+  sqlite3_stmt* statement = statements.Get(db, schema::kDeleteDownload);
+  BindText(statement, 1, id);
+  CheckSqlite(sqlite3_step(statement), db);
 }
 
 int CountStoredDownloads(const std::filesystem::path& path) {

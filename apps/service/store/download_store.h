@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/service/store/sqlite_handles.h"
+#include "apps/service/store/statement_cache.h"
 #include "apps/service/task/download_task.h"
 
 namespace vn {
@@ -66,6 +67,8 @@ class DownloadStore {
  private:
   // The open connection; opens it first when needed. Caller holds mutex.
   sqlite3* Connection();
+  // Finalizes the kept statements, then closes the connection. Caller holds mutex.
+  void CloseConnection();
   // Writes tasks and the staged copies in one transaction. Caller holds mutex.
   void Commit(const std::vector<DownloadTask>& tasks);
   void FlushLoop();
@@ -73,6 +76,7 @@ class DownloadStore {
   std::string databasePath;
   std::mutex mutex;
   SqliteConnection connection;                         // guarded by mutex
+  StatementCache statements;  // of connection, destroyed before it; guarded by mutex
   std::unordered_map<std::string, DownloadTask> staged;  // guarded by mutex
   bool stopping = false;                               // guarded by mutex
   std::condition_variable stopSignal;

@@ -43,9 +43,9 @@ void Execute(sqlite3* connection, const char* sql) {
   throw std::runtime_error(message);
 }
 
-SqliteStatement Prepare(sqlite3* connection, const char* sql) {
+SqliteStatement Prepare(sqlite3* connection, const char* sql, unsigned flags) {
   sqlite3_stmt* raw = nullptr;
-  const int result = sqlite3_prepare_v2(connection, sql, -1, &raw, nullptr);
+  const int result = sqlite3_prepare_v3(connection, sql, -1, flags, &raw, nullptr);
   SqliteStatement statement(raw);
   if (result != SQLITE_OK) ThrowLastError(connection);
   return statement;

@@ -34,8 +34,9 @@ SqliteConnection OpenExistingDatabase(const std::string& path);
 // Runs statements that return no rows; throws the message SQLite reports.
 void Execute(sqlite3* connection, const char* sql);
 
-// Throws sqlite3_errmsg when preparation fails.
-SqliteStatement Prepare(sqlite3* connection, const char* sql);
+// Throws sqlite3_errmsg when preparation fails. flags as for sqlite3_prepare_v3
+// (SQLITE_PREPARE_PERSISTENT for a statement that is kept).
+SqliteStatement Prepare(sqlite3* connection, const char* sql, unsigned flags = 0);
 
 // Throws sqlite3_errmsg unless result is SQLITE_OK or SQLITE_DONE.
 void CheckSqlite(int result, sqlite3* connection);
