@@ -31,11 +31,21 @@ void InitializeProcess();
 // on them; call before the first read or write.
 void UseBinaryStandardStreams();
 
+// The whole argument vector (argv[0] included) as UTF-8. On Windows argv holds
+// the arguments in the ANSI code page, which cannot name every file: they are
+// read again from the wide command line. Elsewhere argv as it is. Call from
+// main's thread.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
 // Appended to a program's base name to make its file name ("" or ".exe").
+// On Windows the programs are shipped together in one folder and find each
+// other beside themselves; elsewhere they follow the libexec layout.
 #ifdef _WIN32
 inline constexpr const char* kProgramFileSuffix = ".exe";
+inline constexpr bool kProgramsShareOneFolder = true;
 #else
 inline constexpr const char* kProgramFileSuffix = "";
+inline constexpr bool kProgramsShareOneFolder = false;
 #endif
 
 // Makes SIGTERM and SIGINT set a flag instead of killing the process, so a
