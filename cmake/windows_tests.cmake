@@ -40,3 +40,16 @@ target_link_libraries(pipe-peer PRIVATE vn_platform nlohmann_json::nlohmann_json
 add_executable(record-arguments ${VN_TESTS}/windows/record_arguments_main.cpp)
 target_include_directories(record-arguments PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(record-arguments PRIVATE vn_platform)
+
+# The engine's pieces that need no HTTP server: plans, the segment picker,
+# partial files and their join, checksums, the speed limiter, worker threads.
+add_executable(engine_unit_tests
+  ${VN_TESTS}/engine/checksum_test.cpp
+  ${VN_TESTS}/engine/download_plan_test.cpp
+  ${VN_TESTS}/engine/partial_files_test.cpp
+  ${VN_TESTS}/engine/segment_join_test.cpp
+  ${VN_TESTS}/engine/segment_picker_test.cpp
+  ${VN_TESTS}/engine/speed_limiter_test.cpp
+  ${VN_TESTS}/engine/worker_threads_test.cpp)
+target_link_libraries(engine_unit_tests PRIVATE vn_test_main vn_engine)
+target_compile_options(engine_unit_tests PRIVATE -Wno-missing-field-initializers)

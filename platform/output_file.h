@@ -23,7 +23,8 @@ class OutputFile {
 
   // Appends the first `length` bytes of source (fewer when it is shorter),
   // inside the kernel where the file systems allow it (copy_file_range), else
-  // through a 1 MiB buffer; progress receives each copied chunk's size.
+  // through a 1 MiB buffer (always on Windows); progress receives each copied
+  // chunk's size.
   // Returns the bytes appended, 0 when source cannot be opened, -1 when
   // writing failed.
   std::int64_t AppendFileRange(const std::filesystem::path& source, std::int64_t length,

@@ -19,10 +19,12 @@ std::filesystem::path ProgramPath();
 
 // Starts program with the given arguments (argv[1..]); does not wait for it and
 // leaves no zombie behind. True when the program was started (exec succeeded).
+// On Windows ShellExecuteW "open", with standard streams of the program's own.
 bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments);
 
 // Process-wide set-up every program does first in main: SIGPIPE ignored, so a
-// peer that goes away never kills the program. A program that makes HTTP
+// peer that goes away never kills the program (Windows has no SIGPIPE; there
+// it turns off the error dialogs that would wait for a click on a crash). A program that makes HTTP
 // requests also calls InitializeHttp (http.h).
 void InitializeProcess();
 
@@ -49,7 +51,9 @@ inline constexpr bool kProgramsShareOneFolder = false;
 #endif
 
 // Makes SIGTERM and SIGINT set a flag instead of killing the process, so a
-// service can leave its wait loop and shut down in order.
+// service can leave its wait loop and shut down in order. On Windows the
+// console's Ctrl+C and Ctrl+Break count as SIGINT, close, log-off and shutdown
+// as SIGTERM.
 void InstallStopSignalHandlers();
 
 // True once SIGTERM or SIGINT has arrived after InstallStopSignalHandlers.

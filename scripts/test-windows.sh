@@ -49,6 +49,10 @@ check platform_tests env VARNEL_TEST_URL="$url" VARNEL_TEST_FILE="Z:$run_root/se
   --gtest_filter=-FileReplace.MoveNeverTakesAnExistingName
 
 check varnel_unit_tests timeout 300 wine "$windows/varnel_unit_tests.exe" --gtest_brief=1
+# Left out: a symbolic link (see above), and a folder read as a file, which
+# Windows refuses to open at all (the open failure is checked beside it).
+check engine_unit_tests timeout 300 wine "$windows/engine_unit_tests.exe" --gtest_brief=1 \
+  --gtest_filter=-PartialFiles.RemovalNeverLeavesTheDownloadsOwnFiles:Checksum.ReadErrorIsNotMistakenForTheEnd
 
 # varnel.exe and the native host's routes against stand-in pipes and a
 # stand-in Varnel.UI.exe (tests/windows/end_to_end.py).
