@@ -53,3 +53,9 @@ add_executable(engine_unit_tests
   ${VN_TESTS}/engine/worker_threads_test.cpp)
 target_link_libraries(engine_unit_tests PRIVATE vn_test_main vn_engine)
 target_compile_options(engine_unit_tests PRIVATE -Wno-missing-field-initializers)
+
+# Whole downloads through the engine and WinHTTP against serve-file.
+add_executable(engine_download_tests
+  ${VN_TESTS}/windows/served_download_test.cpp
+  ${VN_TESTS}/engine/engine_test_support.cpp)
+target_link_libraries(engine_download_tests PRIVATE vn_test_main vn_engine)

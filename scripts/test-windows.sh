@@ -47,6 +47,8 @@ read -r -t 30 url <&"${SERVE[0]}"
 check platform_tests env VARNEL_TEST_URL="$url" VARNEL_TEST_FILE="Z:$run_root/served.bin" \
   timeout 300 wine "$windows/platform_tests.exe" --gtest_brief=1 \
   --gtest_filter=-FileReplace.MoveNeverTakesAnExistingName
+check engine_download_tests env VARNEL_TEST_URL="$url" VARNEL_TEST_FILE="Z:$run_root/served.bin" \
+  timeout 300 wine "$windows/engine_download_tests.exe" --gtest_brief=1
 
 check varnel_unit_tests timeout 300 wine "$windows/varnel_unit_tests.exe" --gtest_brief=1
 # Left out: a symbolic link (see above), and a folder read as a file, which
