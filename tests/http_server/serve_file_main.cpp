@@ -1,7 +1,10 @@
 // serve-file FILE: serves FILE's bytes at /FILENAME on 127.0.0.1 (an ephemeral
 // port) until standard input ends, for scripts that test installed binaries
 // and for the Windows tests under Wine. Prints the URL as its first line.
-// /redirect/FILENAME answers 302 to the file's URL.
+// /redirect/FILENAME answers 302 to the file's URL; /no-ranges/FILENAME ignores
+// Range headers; /dropping/FILENAME closes the first two answers after a third
+// of the file.
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -29,6 +32,13 @@ int main(int argc, char** argv) {
   vn::test::ResourceOptions redirect;
   redirect.redirectTo = server.Url(path);
   server.SetResource("/redirect" + path, redirect);
+  vn::test::ResourceOptions noRanges = resource;
+  noRanges.rangeSupport = false;
+  server.SetResource("/no-ranges" + path, noRanges);
+  vn::test::ResourceOptions dropping = resource;
+  dropping.dropAfterBytes = static_cast<std::int64_t>(resource.body.size() / 3);
+  dropping.dropResponses = 2;
+  server.SetResource("/dropping" + path, dropping);
   std::cout << server.Url(path) << std::endl;
   std::string ignored;
   while (std::getline(std::cin, ignored)) {
