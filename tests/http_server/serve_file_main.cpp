@@ -3,7 +3,7 @@
 // and for the Windows tests under Wine. Prints the URL as its first line.
 // /redirect/FILENAME answers 302 to the file's URL; /no-ranges/FILENAME ignores
 // Range headers; /dropping/FILENAME closes the first two answers after a third
-// of the file.
+// of the file; /slow/FILENAME sends 100,000 bytes a second per connection.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +39,9 @@ int main(int argc, char** argv) {
   dropping.dropAfterBytes = static_cast<std::int64_t>(resource.body.size() / 3);
   dropping.dropResponses = 2;
   server.SetResource("/dropping" + path, dropping);
+  vn::test::ResourceOptions slow = resource;
+  slow.bytesPerSecondPerConnection = 100000;
+  server.SetResource("/slow" + path, slow);
   std::cout << server.Url(path) << std::endl;
   std::string ignored;
   while (std::getline(std::cin, ignored)) {

@@ -11,13 +11,27 @@
 namespace vn::test {
 namespace {
 
-TEST(ServedDownload, SegmentedDownloadsAreWholeAndChecked) {
-  const char* url = std::getenv("VARNEL_TEST_URL");
-  const char* file = std::getenv("VARNEL_TEST_FILE");
-  if (url == nullptr || file == nullptr) GTEST_SKIP() << "no served file";
-  const std::string content = ReadFile(file);
-  const std::string base = std::string(url).substr(0, std::string(url).rfind('/'));
-  const std::string name = std::string(url).substr(base.size());
+// The served file's URL with folder put before its name ("" for the file).
+std::string ServedUrl(const std::string& folder = "") {
+  const std::string url = std::getenv("VARNEL_TEST_URL");
+  const auto slash = url.rfind('/');
+  return url.substr(0, slash) + folder + url.substr(slash);
+}
+
+class ServedDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* file = std::getenv("VARNEL_TEST_FILE");
+    if (std::getenv("VARNEL_TEST_URL") == nullptr || file == nullptr) {
+      GTEST_SKIP() << "no served file";
+    }
+    content = ReadFile(file);
+  }
+  std::string content;
+};
+
+TEST_F(ServedDownload, SegmentedDownloadsAreWholeAndChecked) {
+  const std::string url = ServedUrl();
   struct Case {
     std::string url;
     int connections;
@@ -29,9 +43,9 @@ TEST(ServedDownload, SegmentedDownloadsAreWholeAndChecked) {
       {url, 1, "", DownloadStatus::Completed, ""},
       {url, 8, Sha256Hex(content), DownloadStatus::Completed, ""},
       {url, 8, std::string(64, '0'), DownloadStatus::Failed, "Checksum verification failed"},
-      {base + "/no-ranges" + name, 8, "", DownloadStatus::Completed, ""},
+      {ServedUrl("/no-ranges"), 8, "", DownloadStatus::Completed, ""},
       // Each cut answer is taken up again from the bytes already on disk.
-      {base + "/dropping" + name, 1, Sha256Hex(content), DownloadStatus::Completed, ""},
+      {ServedUrl("/dropping"), 1, Sha256Hex(content), DownloadStatus::Completed, ""},
   };
   for (const auto& check : cases) {
     TempFolder folder;
@@ -49,6 +63,29 @@ TEST(ServedDownload, SegmentedDownloadsAreWholeAndChecked) {
       EXPECT_TRUE(ReadFile(folder.path() / "file.bin") == content);
     }
   }
+}
+
+TEST_F(ServedDownload, PauseKeepsProgressAndResumeCompletes) {
+  TempFolder folder;
+  const auto log = ReportLog::Create();
+  DownloadEngine engine;
+  engine.SetTaskUpdateCallback(log->Callback());
+  const DownloadTask task = MakeTask(ServedUrl("/slow"), folder.path(), "file.bin", 1);
+  engine.Queue(task);
+  ASSERT_TRUE(log->WaitFor([](const DownloadTask& report) {
+    return report.status == DownloadStatus::Downloading && report.downloadedBytes > 0;
+  }));
+  engine.Pause(task.id);
+  const auto paused = log->WaitForEnd();
+  ASSERT_TRUE(paused && paused->status == DownloadStatus::Paused);
+  ASSERT_LT(paused->downloadedBytes, static_cast<std::int64_t>(content.size()));
+  ASSERT_TRUE(WaitUntilNotRunning(engine, task.id));
+
+  engine.Queue(*paused);
+  const auto end = log->WaitForEnd(2);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Completed) << end->failureReason;
+  EXPECT_TRUE(ReadFile(folder.path() / "file.bin") == content);
 }
 
 }  // namespace
