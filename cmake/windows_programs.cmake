@@ -4,9 +4,6 @@
 # themselves.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_subdirectory(apps/native-host)
-if(VARNEL_TESTS)
-  include(cmake/windows_tests.cmake)
-endif()
 
 # The service's own code is compiled for Windows even where it cannot be
 # linked, so that portability faults show here and not on a Windows machine.
@@ -22,16 +19,24 @@ add_subdirectory(apps/service/store)
 if(LibtorrentRasterbar_FOUND)
   add_library(PkgConfig::LIBTORRENT ALIAS LibtorrentRasterbar::torrent-rasterbar)
 else()
-  # libtorrent's and Boost's headers, to see whether the torrent engine compiles.
+  # libtorrent's and Boost's headers, to see whether the torrent engine compiles;
+  # the service links the engine that never runs.
   vn_header_folder(vn_libtorrent_headers libtorrent boost)
   add_library(PkgConfig::LIBTORRENT ALIAS vn_libtorrent_headers)
+  set(VARNEL_WITH_TORRENT OFF)
 endif()
 add_subdirectory(apps/service/torrent)
 add_subdirectory(apps/service/core)
+add_subdirectory(apps/varnel)
 
-# service.exe links where the target has both libraries (a native build with
-# vcpkg); the cross build from Linux has neither.
-if(SQLite3_FOUND AND LibtorrentRasterbar_FOUND)
+# service.exe links where the target has SQLite (a native build with vcpkg),
+# with the torrent engine where libtorrent is found too; the cross build from
+# Linux has neither.
+if(SQLite3_FOUND)
   add_executable(service apps/service/main.cpp)
   target_link_libraries(service PRIVATE vn_core)
+endif()
+
+if(VARNEL_TESTS)
+  include(cmake/windows_tests.cmake)
 endif()

@@ -20,7 +20,8 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
 
   // Opens path for appending, creating it; truncate empties it first. Closes
-  // what was open before. False when it cannot be opened (see ErrorText).
+  // what was open before. False when it cannot be opened (see ErrorText). On
+  // Windows in binary mode, not inherited by programs started later.
   bool Open(const std::filesystem::path& path, bool truncate);
   // Writes all of data; false on the first failed write call.
   bool Write(const char* data, std::size_t size);

@@ -15,7 +15,8 @@ namespace vn::platform {
 // Starts program in a session of its own with standard input from /dev/null
 // and standard output and error appended to logFile (created with mode 0600).
 // Does not wait for it; it is never left as our zombie. Returns its pid, or
-// nullopt when the log cannot be opened or exec failed.
+// nullopt when the log cannot be opened or exec failed. On Windows a detached
+// process in a process group of its own, with no console.
 std::optional<int> StartInBackground(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments,
                                      const std::filesystem::path& logFile);
@@ -23,7 +24,9 @@ std::optional<int> StartInBackground(const std::filesystem::path& program,
 // True while a process with this pid lives (a zombie does not count).
 bool ProcessRunning(int pid);
 
-// Sends SIGTERM; false when it could not be sent.
+// Sends SIGTERM; false when it could not be sent. Always false on Windows: a
+// detached process has no console for Ctrl+C, so a running service is asked
+// to stop through its own pipe.
 bool AskProcessToStop(int pid);
 
 // Runs program to its end with its output discarded, at most timeout (then it
@@ -34,17 +37,20 @@ std::optional<int> RunProgram(const std::filesystem::path& program,
                               std::chrono::milliseconds timeout);
 
 // The first executable file called name in a folder of $PATH; empty when none.
+// On Windows SearchPathW's order (the program's folder first) and ".exe" added.
 std::filesystem::path FindOnPath(const std::string& name);
 
 // Pids of this user's processes, other than this one, running program.
 std::vector<int> ProcessesRunning(const std::filesystem::path& program);
 
 // The value of variable in the environment that process pid started with;
-// nullopt when it is not set there or cannot be read.
+// nullopt when it is not set there or cannot be read (always on Windows, where
+// it lives in the other process's memory).
 std::optional<std::string> EnvironmentOf(int pid, const std::string& variable);
 
 // True when path itself (not what a symbolic link points to) belongs to the
-// current user.
+// current user. On Windows: the owner in its security descriptor is the user
+// of this process's token.
 bool OwnedByCurrentUser(const std::filesystem::path& path);
 
 }  // namespace vn::platform

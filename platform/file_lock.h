@@ -13,7 +13,8 @@ namespace vn::platform {
 
 // Owned by one thread; the lock is released by the destructor. The lock file
 // is created when missing (mode 0600) and never removed: removing it would let
-// two processes lock two different files of the same name.
+// two processes lock two different files of the same name. On Windows the lock
+// is LockFileEx on the whole file and the file is opened with no mode bits.
 class FileLock {
  public:
   // Waits at most timeout for the lock. Null when the lock file cannot be

@@ -14,6 +14,8 @@ namespace vn::platform {
 // disk, renames it over target and flushes the folder. False on any failure,
 // after which target is unchanged and the temporary file is gone. Any thread;
 // concurrent callers for one target each leave a whole file (the last wins).
+// On Windows the rename is MoveFileExW with write-through; there is no folder
+// to flush.
 bool ReplaceFileContents(const std::filesystem::path& target, std::string_view content);
 
 // The same, with the bytes of the file source.

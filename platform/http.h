@@ -8,6 +8,8 @@
 // two threads use. HTTP/1.1 only, redirects followed (at most 10, and never to
 // HTTP once any hop was HTTPS), proxies from the environment, TLS verification
 // on, connect bound 30 s, a transfer that gets no byte for 60 s fails.
+// WinHTTP takes the system's proxy settings, not the environment's, and reads
+// Content-Length as text (Wine refuses the 64-bit number query).
 // "Accept-Encoding: identity" is always sent; no automatic decompression.
 
 #include <cstddef>

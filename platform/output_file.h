@@ -27,7 +27,8 @@ class OutputFile {
   // first, cutting each chunk off source once it is written. The two files
   // together never need more space than source's size plus one chunk, and
   // after a failure part-way source still holds, from its start, exactly the
-  // bytes not moved yet. Source is opened without following a symbolic link.
+  // bytes not moved yet. Source is opened without following a symbolic link (on
+  // Windows: a reparse point is refused).
   // progress receives each moved chunk's size. Returns the bytes moved, 0 when
   // source cannot be opened, -1 when writing or cutting failed (ErrorText).
   std::int64_t MoveFileInto(const std::filesystem::path& source, std::int64_t offset,

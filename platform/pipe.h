@@ -1,12 +1,16 @@
 #pragma once
 
 // Local request channel between the service and its clients. On Linux a "pipe"
-// named N is the SOCK_SEQPACKET Unix socket file N in the runtime folder.
+// named N is the SOCK_SEQPACKET Unix socket file N in the runtime folder; on
+// Windows it is the named pipe \\.\pipe\N in message mode, local clients only.
 //
 // Framing: a request is exactly one record of 1 to 8191 bytes. The response is
 // sent as one or more records of at most 65,536 bytes each, then the server
 // closes the connection; a client reads records until end of stream and
-// concatenates them. One request and one response per connection.
+// concatenates them. One request and one response per connection. On Windows
+// the response is one message (read in pieces of at most 65,536 bytes), and a
+// client's last read may fail with "pipe not connected" or "broken pipe": both
+// end the answer.
 
 #include <chrono>
 #include <cstddef>
@@ -27,11 +31,13 @@ inline constexpr std::chrono::milliseconds kClientWait{5000};
 
 // $XDG_RUNTIME_DIR when set and absolute, else /tmp/varnel-<uid> (created 0700).
 // Throws std::runtime_error naming the folder when it is not a directory owned by
-// the current user, or when group or others can access it.
+// the current user, or when group or others can access it. On Windows the pipe
+// namespace \\.\pipe\, which is never checked.
 std::filesystem::path RuntimeFolder();
 
 // RuntimeFolder() / name. Throws std::runtime_error when the path does not fit
-// a Unix socket address.
+// a Unix socket address (on Windows: when the name holds a slash, a backslash
+// or a zero byte).
 std::filesystem::path PipePath(const std::string& name);
 
 // Client side: connects to the pipe, writes the request as one record, reads
@@ -46,7 +52,8 @@ std::optional<std::string> SendPipeRequest(const std::string& name, const std::s
 // The pid of the process of this user listening on the pipe, read from the
 // socket's peer credentials, without sending a request (the server sees an
 // empty connection and drops it). nullopt when nothing listens: no socket file,
-// connection refused, unsafe runtime folder.
+// connection refused, unsafe runtime folder. On Windows the pipe server's
+// process id (GetNamedPipeServerProcessId), of whichever user.
 std::optional<int> PipeServerPid(const std::string& name, std::chrono::milliseconds timeout);
 
 // Server side: one listening socket, serving one connection at a time on a
@@ -63,11 +70,13 @@ class PipeListener {
   // the runtime folder is unsafe, or when binding fails. Holds the lock file
   // "<name>.lock" in the runtime folder while it lives, so two starting
   // services never both take the name. clientWait bounds every wait on a client.
+  // On Windows there is no file and no lock: a name that already answers is
+  // taken, and the first instance is made with FILE_FLAG_FIRST_PIPE_INSTANCE.
   PipeListener(const std::string& name, Handler handler,
                std::chrono::milliseconds clientWait = kClientWait);
 
   // Stops the thread (returns promptly, whatever a client is doing) and removes
-  // the socket file.
+  // the socket file (Windows: closes the pipe instance).
   ~PipeListener();
 
   PipeListener(const PipeListener&) = delete;

@@ -19,10 +19,12 @@ std::filesystem::path ProgramPath();
 
 // Starts program with the given arguments (argv[1..]); does not wait for it and
 // leaves no zombie behind. True when the program was started (exec succeeded).
+// On Windows ShellExecuteW "open", with standard streams of the program's own.
 bool StartDetached(const std::filesystem::path& program, const std::vector<std::string>& arguments);
 
 // Process-wide set-up every program does first in main: SIGPIPE ignored, so a
-// peer that goes away never kills the program. A program that makes HTTP
+// peer that goes away never kills the program (Windows has no SIGPIPE; there
+// it turns off the error dialogs that would wait for a click on a crash). A program that makes HTTP
 // requests also calls InitializeHttp (http.h).
 void InitializeProcess();
 
@@ -37,15 +39,27 @@ void KeepAllocatorPoolsSmall();
 // on them; call before the first read or write.
 void UseBinaryStandardStreams();
 
+// The whole argument vector (argv[0] included) as UTF-8. On Windows argv holds
+// the arguments in the ANSI code page, which cannot name every file: they are
+// read again from the wide command line. Elsewhere argv as it is. Call from
+// main's thread.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
 // Appended to a program's base name to make its file name ("" or ".exe").
+// On Windows the programs are shipped together in one folder and find each
+// other beside themselves; elsewhere they follow the libexec layout.
 #ifdef _WIN32
 inline constexpr const char* kProgramFileSuffix = ".exe";
+inline constexpr bool kProgramsShareOneFolder = true;
 #else
 inline constexpr const char* kProgramFileSuffix = "";
+inline constexpr bool kProgramsShareOneFolder = false;
 #endif
 
 // Makes SIGTERM and SIGINT set a flag instead of killing the process, so a
-// service can leave its wait loop and shut down in order.
+// service can leave its wait loop and shut down in order. On Windows the
+// console's Ctrl+C and Ctrl+Break count as SIGINT, close, log-off and shutdown
+// as SIGTERM.
 void InstallStopSignalHandlers();
 
 // True once SIGTERM or SIGINT has arrived after InstallStopSignalHandlers.

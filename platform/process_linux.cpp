@@ -136,4 +136,8 @@ void ExitProcessNow(int code) {
   std::_Exit(code);
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace vn::platform

@@ -110,4 +110,14 @@ void ExitProcessNow(int code) {
   std::_Exit(code);
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(WideToUtf8(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
 }  // namespace vn::platform

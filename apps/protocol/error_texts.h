@@ -17,6 +17,7 @@ inline constexpr const char* kTaskNotFound = "Task not found";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";
+inline constexpr const char* kTorrentEngineNotRunning = "Torrent engine is not running";
 inline constexpr const char* kMissingTorrentSource = "Provide a magnet link or .torrent file";
 inline constexpr const char* kCouldNotAddTorrent = "Could not add torrent";
 inline constexpr const char* kInvalidMagnet = "Invalid magnet link: ";

@@ -7,10 +7,10 @@
 #include "apps/protocol/command_names.h"
 #include "apps/protocol/error_texts.h"
 #include "apps/protocol/socket_names.h"
-#include "apps/service/store/download_store.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
+#include "apps/varnel/database_count.h"
 #include "apps/varnel/program_locations.h"
 #include "apps/varnel/task_view.h"
 #include "platform/background_process.h"
@@ -112,10 +112,13 @@ Check DatabaseCheck(const Findings& found) {
                 " is not there yet (the service makes it)");
   }
   // The service may hold the write lock for a moment; only a lasting failure counts.
-  int count = CountStoredDownloads(found.database);
+  int count = CountDatabaseDownloads(found.database);
+  if (count == kDatabaseNotCounted) {
+    return Pass("the database " + found.database.string() + " is there (this build cannot open it)");
+  }
   for (int attempt = 1; count < 0 && attempt < kDatabaseAttempts; ++attempt) {
     std::this_thread::sleep_for(kDatabaseRetryPause);
-    count = CountStoredDownloads(found.database);
+    count = CountDatabaseDownloads(found.database);
   }
   if (count < 0) {
     return Fail("the database " + found.database.string() + " does not open",
@@ -182,7 +185,10 @@ Check SecondServiceCheck(const Findings& found) {
   }
   if (!others.empty()) {
     std::string pids;
-    for (const int pid : others) pids += " " + std::to_string(pid);
+    for (const int pid : others) {
+      pids += ' ';
+      pids += std::to_string(pid);
+    }
     return Fail("another service works on the same data root (pid" + pids + ")",
                 "stop it: kill" + pids);
   }

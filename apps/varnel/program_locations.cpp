@@ -22,6 +22,9 @@ std::vector<std::filesystem::path> Candidates(const Companion& companion) {
   const auto own = platform::ProgramPath();
   if (own.empty()) return {};
   const auto folder = own.parent_path();
+  if (platform::kProgramsShareOneFolder) {
+    return {folder / (std::string(companion.installedName) + platform::kProgramFileSuffix)};
+  }
   return {folder.parent_path() / "libexec" / "varnel" / companion.installedName,
           folder.parent_path() / companion.buildFolder / companion.installedName};
 }

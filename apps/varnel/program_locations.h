@@ -5,7 +5,8 @@
 // Installed, varnel lies in <prefix>/bin and its companions in
 // <prefix>/libexec/varnel (service, native-host). In a build tree varnel is
 // apps/varnel/varnel with apps/service/service and apps/native-host/native-host
-// beside it. Both are found from varnel's own path, so no PATH entry is needed.
+// beside it. On Windows all of them lie in one folder (service.exe beside
+// varnel.exe). All are found from varnel's own path, so no PATH entry is needed.
 //
 // Environment overrides, for tests and unusual layouts: VARNEL_SERVICE_BINARY
 // and VARNEL_NATIVE_HOST_BINARY name the program outright; one that is set but

@@ -59,6 +59,19 @@ nlohmann::json Utf8Only(nlohmann::json request) {
   return request;
 }
 
+// Paths are made from and written as UTF-8 on every system (Windows would read
+// a narrow text in the ANSI code page); text that is not UTF-8 is refused
+// under its request member's name before it is converted.
+std::filesystem::path Utf8Path(const char* member, const std::string& text) {
+  Utf8Only({{member, text}});
+  return std::u8string(text.begin(), text.end());
+}
+
+std::string Utf8Text(const std::filesystem::path& path) {
+  const auto text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 void RequireId(const std::string& id) {
   if (id.empty()) throw UsageError("a download id is required (see `varnel list`)");
   Utf8Only({{member::kId, id}});
@@ -67,11 +80,11 @@ void RequireId(const std::string& id) {
 }  // namespace
 
 std::string AbsoluteFolder(const std::string& folder, const std::filesystem::path& currentFolder) {
-  std::filesystem::path path(folder);
+  auto path = Utf8Path(member::kOutputPath, folder);
   if (path.is_relative()) path = currentFolder / path;
   path = path.lexically_normal();
   if (!path.has_filename() && path != path.root_path()) path = path.parent_path();
-  return path.string();
+  return Utf8Text(path);
 }
 
 nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
@@ -112,15 +125,15 @@ nlohmann::json EnqueueTorrentRequest(const TorrentOptions& options,
   if (StartsWithNoCase(options.source, "magnet:")) {
     request[member::kMagnet] = options.source;
   } else {
-    std::filesystem::path file(options.source);
+    auto file = Utf8Path(member::kTorrentFilePath, options.source);
     if (file.is_relative()) file = currentFolder / file;
     file = file.lexically_normal();
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) {
-      throw UsageError("no .torrent file at '" + file.string() +
+      throw UsageError("no .torrent file at '" + Utf8Text(file) +
                        "' (a magnet link must start with magnet:)");
     }
-    request[member::kTorrentFilePath] = file.string();
+    request[member::kTorrentFilePath] = Utf8Text(file);
   }
   if (!options.outputFolder.empty()) {
     request[member::kOutputPath] = AbsoluteFolder(options.outputFolder, currentFolder);

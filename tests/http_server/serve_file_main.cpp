@@ -2,12 +2,15 @@
 // 127.0.0.1 (an ephemeral port) until standard input ends, for scripts that
 // test installed binaries or run the service under faults, and for the Windows
 // tests under Wine. Prints one URL per FILE, in order, one a line.
-// /redirect/FILENAME answers 302 to the file's URL. A line "faults=PERCENT" on
-// standard input changes the fault chance of every file.
+// /redirect/FILENAME answers 302 to the file's URL; /no-ranges/FILENAME ignores
+// Range; /dropping/FILENAME closes the first two answers after a third of the
+// file; /slow/FILENAME sends 100,000 bytes a second per connection. A line
+// "faults=PERCENT" on standard input changes the fault chance of every file.
 //   --faults=PERCENT   each answer suffers a random fault with this chance
 //   --seed=N           seeds the faults (default 1)
 //   --no-ranges=NAME   the file named NAME ignores Range (always 200)
 //   --unknown-size=NAME  the file named NAME is sent chunked, without a size
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -79,6 +82,19 @@ int main(int argc, char** argv) {
     vn::test::ResourceOptions redirect;
     redirect.redirectTo = server.Url("/" + name);
     server.SetResource("/redirect/" + name, redirect);
+    vn::test::ResourceOptions whole = resources.back().second;
+    whole.randomFaultPercent = 0;
+    whole.rangeSupport = false;
+    server.SetResource("/no-ranges/" + name, whole);
+    vn::test::ResourceOptions dropping = resources.back().second;
+    dropping.randomFaultPercent = 0;
+    dropping.dropAfterBytes = static_cast<std::int64_t>(dropping.body.size() / 3);
+    dropping.dropResponses = 2;
+    server.SetResource("/dropping/" + name, dropping);
+    vn::test::ResourceOptions slow = resources.back().second;
+    slow.randomFaultPercent = 0;
+    slow.bytesPerSecondPerConnection = 100000;
+    server.SetResource("/slow/" + name, slow);
     std::cout << server.Url("/" + name) << "\n";
   }
   std::cout.flush();

@@ -10,6 +10,9 @@ namespace {
 
 const std::filesystem::path kHere = "/home/user/work";
 
+// A path as this system writes it (backslashes on Windows).
+std::string Native(const char* path) { return std::filesystem::path(path).make_preferred().string(); }
+
 std::string UsageErrorOf(const AddOptions& options) {
   try {
     EnqueueDownloadRequest(options, kHere);
@@ -37,7 +40,7 @@ TEST(Requests, AddCarriesEveryOptionUnderTheServicesNames) {
   options.referrer = "http://example.test/";
   options.userAgent = "agent/1";
   const auto request = EnqueueDownloadRequest(options, kHere);
-  EXPECT_EQ(request["outputPath"], "/home/user/work/downloads");
+  EXPECT_EQ(request["outputPath"], Native("/home/user/work/downloads"));
   EXPECT_EQ(request["fileName"], "b.bin");
   EXPECT_EQ(request["connectionCount"], 4);
   EXPECT_EQ(request["useSpeedLimiter"], true);
@@ -49,9 +52,9 @@ TEST(Requests, AddCarriesEveryOptionUnderTheServicesNames) {
 }
 
 TEST(Requests, AbsoluteFoldersStayAsGiven) {
-  EXPECT_EQ(AbsoluteFolder("/srv/files/", kHere), "/srv/files");
-  EXPECT_EQ(AbsoluteFolder(".", kHere), "/home/user/work");
-  EXPECT_EQ(AbsoluteFolder("/", kHere), "/");
+  EXPECT_EQ(AbsoluteFolder("/srv/files/", kHere), Native("/srv/files"));
+  EXPECT_EQ(AbsoluteFolder(".", kHere), Native("/home/user/work"));
+  EXPECT_EQ(AbsoluteFolder("/", kHere), Native("/"));
 }
 
 TEST(Requests, AddRefusesWhatTheServiceCouldNotUse) {
@@ -91,9 +94,10 @@ TEST(Requests, TorrentsAreMagnetsOrExistingFilesMadeAbsolute) {
   TorrentOptions magnet;
   magnet.source = "magnet:?xt=urn:btih:abc";
   magnet.outputFolder = "t";
-  EXPECT_EQ(EnqueueTorrentRequest(magnet, kHere).dump(),
-            R"({"magnet":"magnet:?xt=urn:btih:abc","outputPath":"/home/user/work/t",)"
-            R"("type":"enqueue_torrent"})");
+  EXPECT_EQ(EnqueueTorrentRequest(magnet, kHere).dump(), nlohmann::json({{"magnet", "magnet:?xt=urn:btih:abc"},
+                                            {"outputPath", Native("/home/user/work/t")},
+                                            {"type", "enqueue_torrent"}})
+                                .dump());
 
   test::TempFolder folder;
   test::WriteFile(folder.path() / "x.torrent", "d4:infod4:name1:xee");

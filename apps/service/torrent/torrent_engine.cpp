@@ -36,8 +36,6 @@ namespace lt = libtorrent;
 
 namespace {
 
-constexpr const char* kNotRunning = "Torrent engine is not running";
-
 // How often the resume data of torrents that changed is saved while they run,
 // and how often the engine looks at libtorrent's alerts between requests.
 constexpr auto kResumeSaveInterval = std::chrono::seconds(30);
@@ -366,7 +364,7 @@ std::string TorrentEngine::AddFromTorrentFile(const std::string& path, const std
 
 bool TorrentEngine::Impl::ReadyToAdd(std::string& error) {
   if (!running || !session) {
-    error = kNotRunning;
+    error = error_text::kTorrentEngineNotRunning;
     return false;
   }
   HandleAlerts();

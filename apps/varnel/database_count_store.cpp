@@ -1,0 +1,8 @@
+#include "apps/service/store/download_store.h"
+#include "apps/varnel/database_count.h"
+
+namespace vn::cli {
+
+int CountDatabaseDownloads(const std::filesystem::path& path) { return CountStoredDownloads(path); }
+
+}  // namespace vn::cli
