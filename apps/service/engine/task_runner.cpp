@@ -109,6 +109,9 @@ void TaskRun::Run(StartMode mode) {
   task.failureReason.clear();
   const platform::RequestTarget target =
       platform::MakeRequestTarget(task.url, task.userAgent, task.referrer);
+  // No answer of a server can mend paths that cannot be used; an outage wait
+  // would only put the failure off.
+  if (!HasSafeFilePaths(task)) throw std::invalid_argument(kInvalidFileName);
 
   // Earlier runs of the id have ended (the engine waited for them), so what
   // they left can go now without pulling it from under a live transfer.
