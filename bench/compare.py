@@ -419,7 +419,8 @@ def outage(service, work, www, out):
     name = "outage.bin"
     make_file(www / name, 32 * MiB, 3)
     digest = sha256_file(www / name)
-    server = Nginx(work, www, name="nginx-outage", rate="2m")
+    # 1 MiB/s per connection: one second in, every contestant is mid-download.
+    server = Nginx(work, www, name="nginx-outage", rate="1m")
     url = server.url(name)
     table = {
         "varnel": [str(service.varnel), "add", url, "-o", str(out), "-O", name, "--wait"],
@@ -428,8 +429,8 @@ def outage(service, work, www, out):
         "curl": ["curl", "-s", "-o", str(out / name), url],
         "wget": ["wget", "-q", "-O", str(out / name), url],
     }
-    print(f"\nOutage: 32 MiB at 2 MiB/s per connection, server away for {seconds} s "
-          f"after 3 s (default settings)")
+    print(f"\nOutage: 32 MiB at 1 MiB/s per connection, server away for {seconds} s "
+          f"after 1 s (default settings)")
     print(f"{'contestant':24s}{'wall s':>9s}  result")
     try:
         for contestant, command in table.items():
@@ -441,7 +442,7 @@ def outage(service, work, www, out):
             start = time.monotonic()
             process = subprocess.Popen(command, env=service.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-            time.sleep(3)
+            time.sleep(1)
             server.halt()
             time.sleep(seconds)
             server.start()
@@ -494,6 +495,14 @@ def main():
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(work / "env", ignore_errors=True)
     out.mkdir(parents=True)
+    if os.environ.get("BENCH_ONLY_OUTAGE"):
+        service = Service(args.root, work)
+        service.start()
+        try:
+            outage(service, work, www, out)
+        finally:
+            service.stop()
+        return
     print("preparing files ...", file=sys.stderr)
     make_file(www / "big.bin", size, 1)
     make_file(www / "throttled" / "medium.bin", 64 * MiB, 2)
@@ -507,9 +516,6 @@ def main():
     service.start()
     try:
         print(f"machine: {os.cpu_count()} cores; {time.strftime('%Y-%m-%d')}")
-        if os.environ.get("BENCH_ONLY_OUTAGE"):
-            outage(service, work, www, out)
-            return
         if not os.environ.get("BENCH_ONLY_BATCHES"):
             single_downloads(service, nginx, out, size, big_digest, medium_digest, args.runs)
         batches(service, nginx, www, out, work, args.runs)
