@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Download benchmark: the Varnel service against aria2c, axel and curl.
+"""Download benchmark: the Varnel service against aria2c, axel, curl and wget.
 
 Runs inside a private network namespace (bench/compare.sh puts it there). Starts
 a private nginx on 127.0.0.1 with sendfile on, serves files of deterministic
@@ -66,9 +66,10 @@ def timed(command, **kwargs):
 
 
 class Nginx:
-    def __init__(self, work, www):
+    def __init__(self, work, www, name="nginx", rate=None):
         self.port = free_port()
-        self.prefix = work / "nginx"
+        self.prefix = work / name
+        limit = f"limit_rate {rate};" if rate else ""
         self.prefix.mkdir(parents=True, exist_ok=True)
         conf = self.prefix / "nginx.conf"
         conf.write_text(f"""
@@ -90,10 +91,24 @@ http {{
     listen 127.0.0.1:{self.port};
     root {www};
     location /throttled/ {{ limit_rate 1m; }}
+    {limit}
   }}
 }}
 """)
-        subprocess.run(["nginx", "-c", str(conf), "-p", str(self.prefix)], check=True)
+        self.start()
+
+    def start(self):
+        subprocess.run(["nginx", "-c", str(self.prefix / "nginx.conf"), "-p", str(self.prefix)],
+                       check=True)
+
+    def halt(self):
+        """Fast shutdown: open connections are cut, new ones refused."""
+        pid_file = self.prefix / "nginx.pid"
+        subprocess.run(["nginx", "-c", str(self.prefix / "nginx.conf"), "-p", str(self.prefix),
+                        "-s", "stop"], check=False)
+        deadline = time.monotonic() + 10
+        while pid_file.exists() and time.monotonic() < deadline:
+            time.sleep(0.05)
 
     def url(self, path):
         return f"http://127.0.0.1:{self.port}/{path}"
@@ -441,6 +456,55 @@ def many_at_once(service, nginx, www, out, count):
     shutil.rmtree(target, ignore_errors=True)
 
 
+def outage(service, work, www, out):
+    """The server goes away mid-download and comes back on the same port. Every
+    contestant runs at its default settings."""
+    seconds = int(os.environ.get("BENCH_OUTAGE_SECONDS", "20"))
+    name = "outage.bin"
+    make_file(www / name, 32 * MiB, 3)
+    digest = sha256_file(www / name)
+    # 1 MiB/s per connection: one second in, every contestant is mid-download.
+    server = Nginx(work, www, name="nginx-outage", rate="1m")
+    url = server.url(name)
+    table = {
+        "varnel": [str(service.varnel), "add", url, "-o", str(out), "-O", name, "--wait"],
+        "aria2c": ["aria2c", "-q", "-d", str(out), "-o", name, "--allow-overwrite=true", url],
+        "axel": ["axel", "-q", "-o", str(out / name), url],
+        "curl": ["curl", "-s", "-o", str(out / name), url],
+        "wget": ["wget", "-q", "-O", str(out / name), url],
+    }
+    print(f"\nOutage: 32 MiB at 1 MiB/s per connection, server away for {seconds} s "
+          f"after 1 s (default settings)")
+    print(f"{'contestant':24s}{'wall s':>9s}  result")
+    try:
+        for contestant, command in table.items():
+            if not shutil.which(command[0]):
+                print(f"{contestant:24s}{'':>9s}  not installed")
+                continue
+            target = out / name
+            target.unlink(missing_ok=True)
+            start = time.monotonic()
+            process = subprocess.Popen(command, env=service.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            time.sleep(1)
+            server.halt()
+            time.sleep(seconds)
+            server.start()
+            try:
+                code = process.wait(timeout=600)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                code = process.wait()
+            wall = time.monotonic() - start
+            ok = code == 0 and target.exists() and sha256_file(target) == digest
+            result = "completed, sha256 ok" if ok else f"FAILED (exit {code})"
+            print(f"{contestant:24s}{wall:9.1f}  {result}")
+            target.unlink(missing_ok=True)
+            service.delete_all(delete_files=False)
+    finally:
+        server.stop()
+
+
 def single_downloads(service, nginx, out, size, big_digest, medium_digest, runs):
     table = contestants(service, nginx.url("big.bin"), out, "big.bin", big_digest, size, 16)
     first = measure(f"Scenario 1: {size // MiB} MiB unthrottled", table, out, "big.bin",
@@ -475,6 +539,14 @@ def main():
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(work / "env", ignore_errors=True)
     out.mkdir(parents=True)
+    if os.environ.get("BENCH_ONLY_OUTAGE"):
+        service = Service(args.root, work)
+        service.start()
+        try:
+            outage(service, work, www, out)
+        finally:
+            service.stop()
+        return
     print("preparing files ...", file=sys.stderr)
     make_file(www / "big.bin", size, 1)
     make_file(www / "throttled" / "medium.bin", 64 * MiB, 2)
@@ -495,6 +567,7 @@ def main():
         scale(service, nginx, www, out)
         if os.environ.get("BENCH_MANY"):
             many_at_once(service, nginx, www, out, int(os.environ["BENCH_MANY"]))
+        outage(service, work, www, out)
     finally:
         service.stop()
         nginx.stop()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark's contestants and tools, from Debian's packages; only what is missing.
 set -euo pipefail
-packages=(nginx-light aria2 axel curl time python3 openssl sqlite3)
+packages=(nginx-light aria2 axel curl wget time python3 openssl sqlite3)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -53,6 +53,7 @@ struct HttpResponseHead {
   std::string contentRange;        // raw header value, "" when absent
   std::string etag;                // raw, quotes kept, "" when absent or > 255 chars
   std::string lastModified;        // raw, "" when absent or > 255 chars
+  std::string retryAfter;          // raw, "" when absent or > 255 chars
 };
 
 // Inclusive byte range for a Range header.
@@ -79,6 +80,11 @@ struct HttpResult {
 // A failure as the backend names it, for messages: "curl error 7: text", or
 // "WinHTTP error 12029".
 std::string DescribeHttpFailure(const HttpResult& result);
+
+// Whether a failed request may well succeed later unchanged: the connection
+// was refused, reset or timed out, or the name did not resolve. False for a
+// refused certificate, a refused redirect and the like.
+bool IsTransientFailure(const HttpResult& result);
 
 // What a session trusts; the defaults are what every download uses.
 struct HttpSessionOptions {

@@ -265,6 +265,7 @@ void HttpConnection::Handle::HeaderLine(const char* data, std::size_t size) {
     if (EqualsIgnoringCase(name, "Content-Range")) head.contentRange = value;
     if (EqualsIgnoringCase(name, "ETag")) head.etag = value;
     if (EqualsIgnoringCase(name, "Last-Modified")) head.lastModified = value;
+    if (EqualsIgnoringCase(name, "Retry-After")) head.retryAfter = value;
   }
 }
 
@@ -382,6 +383,22 @@ HttpConnection::~HttpConnection() {
 
 std::string DescribeHttpFailure(const HttpResult& result) {
   return "curl error " + std::to_string(result.errorCode) + ": " + result.error;
+}
+
+bool IsTransientFailure(const HttpResult& result) {
+  switch (static_cast<CURLcode>(result.errorCode)) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return result.outcome != HttpOutcome::Completed && result.outcome != HttpOutcome::Stopped;
+    default:
+      return false;
+  }
 }
 
 HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<ByteRange>& range,

@@ -149,6 +149,21 @@ std::string DescribeHttpFailure(const HttpResult& result) {
   return "WinHTTP error " + std::to_string(result.errorCode);
 }
 
+bool IsTransientFailure(const HttpResult& result) {
+  if (result.outcome == HttpOutcome::Completed || result.outcome == HttpOutcome::Stopped) {
+    return false;
+  }
+  switch (static_cast<DWORD>(result.errorCode)) {
+    case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // WinHTTP session handles are safe to share between threads; the map is locked.
 struct HttpSession::Shared {
   std::mutex mutex;
@@ -237,6 +252,7 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   head.contentRange = QueryHeader(request.Get(), L"Content-Range");
   head.etag = QueryHeader(request.Get(), L"ETag");
   head.lastModified = QueryHeader(request.Get(), L"Last-Modified");
+  head.retryAfter = QueryHeader(request.Get(), L"Retry-After");
   HttpResult result;
   result.headReceived = true;
   result.outcome = HttpOutcome::Stopped;

@@ -15,6 +15,7 @@ inline constexpr const char* kCancelDownload = "cancel_download";
 inline constexpr const char* kDeleteDownload = "delete_download";
 inline constexpr const char* kRetryDownload = "retry_download";
 inline constexpr const char* kSetSpeedLimiter = "set_speed_limiter";
+inline constexpr const char* kUpdateDownloadUrl = "update_download_url";
 
 }  // namespace vn::command
 

@@ -14,6 +14,7 @@ inline constexpr const char* kNoHandlerRegistered = "No handler registered";
 inline constexpr const char* kMissingUrl = "Missing url";
 inline constexpr const char* kMissingId = "Missing id";
 inline constexpr const char* kTaskNotFound = "Task not found";
+inline constexpr const char* kDownloadIsRunning = "Download is running";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";

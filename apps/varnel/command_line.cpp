@@ -163,6 +163,15 @@ int RunCommandLine(int argc, char** argv) {
     });
   }
 
+  std::string newUrl;
+  auto* refreshCommand = app.add_subcommand(
+      "refresh", "Give a paused, failed or cancelled download a new URL (an expired link) and "
+                 "resume it; what it has is kept when the new URL serves the same file");
+  refreshCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
+  refreshCommand->add_option("url", newUrl, "http:// or https:// URL")->required();
+  refreshCommand->callback(
+      [&] { action = [&] { return RunRefresh(client, console, id, newUrl); }; });
+
   bool deleteFile = false;
   auto* deleteCommand = app.add_subcommand("delete", "Remove a download from the list");
   deleteCommand->add_option("id", id, "Download id (see `varnel list`)")->required();

@@ -110,6 +110,15 @@ int RunControl(const ServiceClient& client, Console& console, const std::string&
   return kExitSuccess;
 }
 
+int RunRefresh(const ServiceClient& client, Console& console, const std::string& id,
+               const std::string& url) {
+  client.Call(UpdateUrlRequest(id, url), RefusedText("refresh", id));
+  const ControlVerb& resume = ControlVerbs().at("resume");
+  client.Call(ControlRequest(resume.requestType, id), RefusedText("resume", id));
+  console.Line("Resumed " + Printable(id) + " from its new URL.");
+  return kExitSuccess;
+}
+
 int RunDelete(const ServiceClient& client, Console& console, const std::string& id,
               bool deleteFile) {
   client.Call(DeleteRequest(id, deleteFile), RefusedText("delete", id));

@@ -23,6 +23,9 @@ int RunList(const ServiceClient& client, Console& console, bool json);
 // pause, resume, cancel and retry; verb is the subcommand's name.
 int RunControl(const ServiceClient& client, Console& console, const std::string& verb,
                const std::string& id);
+// A new URL for a download that is not running, then a resume.
+int RunRefresh(const ServiceClient& client, Console& console, const std::string& id,
+               const std::string& url);
 int RunDelete(const ServiceClient& client, Console& console, const std::string& id,
               bool deleteFile);
 int RunLimit(const ServiceClient& client, Console& console, const std::string& id,

@@ -77,6 +77,16 @@ void RequireId(const std::string& id) {
   Utf8Only({{member::kId, id}});
 }
 
+// Only http and https URLs; magnets are pointed at `varnel torrent`.
+void CheckHttpUrl(const std::string& url) {
+  if (StartsWithNoCase(url, "magnet:")) {
+    throw UsageError("magnet links are torrents; use `varnel torrent " + url + "`");
+  }
+  if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
+    throw UsageError("only http:// and https:// URLs can be downloaded, not '" + url + "'");
+  }
+}
+
 }  // namespace
 
 std::string AbsoluteFolder(const std::string& folder, const std::filesystem::path& currentFolder) {
@@ -89,12 +99,7 @@ std::string AbsoluteFolder(const std::string& folder, const std::filesystem::pat
 
 nlohmann::json EnqueueDownloadRequest(const AddOptions& options,
                                       const std::filesystem::path& currentFolder) {
-  if (StartsWithNoCase(options.url, "magnet:")) {
-    throw UsageError("magnet links are torrents; use `varnel torrent " + options.url + "`");
-  }
-  if (!StartsWithNoCase(options.url, "http://") && !StartsWithNoCase(options.url, "https://")) {
-    throw UsageError("only http:// and https:// URLs can be downloaded, not '" + options.url + "'");
-  }
+  CheckHttpUrl(options.url);
   nlohmann::json request = {{member::kType, command::kEnqueueDownload},
                             {member::kUrl, options.url}};
   if (!options.outputFolder.empty()) {
@@ -146,6 +151,12 @@ nlohmann::json ListDownloadsRequest() { return {{member::kType, command::kListDo
 nlohmann::json ControlRequest(const std::string& type, const std::string& id) {
   RequireId(id);
   return {{member::kType, type}, {member::kId, id}};
+}
+
+nlohmann::json UpdateUrlRequest(const std::string& id, const std::string& url) {
+  RequireId(id);
+  CheckHttpUrl(url);
+  return Utf8Only({{member::kType, command::kUpdateDownloadUrl}, {member::kId, id}, {member::kUrl, url}});
 }
 
 nlohmann::json DeleteRequest(const std::string& id, bool deleteFile) {

@@ -48,6 +48,9 @@ nlohmann::json ListDownloadsRequest();
 // given, with the id.
 nlohmann::json ControlRequest(const std::string& type, const std::string& id);
 
+// update_download_url; the URL as enqueue_download takes it.
+nlohmann::json UpdateUrlRequest(const std::string& id, const std::string& url);
+
 nlohmann::json DeleteRequest(const std::string& id, bool deleteFile);
 
 // set_speed_limiter. rate is a human rate, or "off" (any case) to switch the

@@ -80,7 +80,8 @@ TEST_F(DownloadCommands, MissingArgumentsAndWrongTypesChangeNothing) {
   EXPECT_EQ(Send({{"type", "enqueue_download"}, {"url", ""}}).dump(),
             R"({"error":"Missing url","ok":false})");
   for (const std::string type : {"pause_download", "resume_download", "cancel_download",
-                                 "delete_download", "retry_download", "set_speed_limiter"}) {
+                                 "delete_download", "retry_download", "set_speed_limiter",
+                                 "update_download_url"}) {
     EXPECT_EQ(Send({{"type", type}}).dump(), R"({"error":"Missing id","ok":false})") << type;
     EXPECT_EQ(Send({{"type", type}, {"id", "dl_0"}}).dump(),
               R"({"error":"Task not found","ok":false})")
@@ -94,6 +95,16 @@ TEST_F(DownloadCommands, MissingArgumentsAndWrongTypesChangeNothing) {
   for (const std::string type : {"retry_download", "set_speed_limiter"}) {
     EXPECT_EQ(Send({{"type", type}, {"id", "tor_1_0"}}).dump(),
               R"({"error":"Task not found","ok":false})");
+  }
+  // A new URL: only a well-formed one, only while no run goes on.
+  const std::pair<nlohmann::json, std::string> refreshes[] = {
+      {{{"id", id}}, "Missing url"},
+      {{{"id", id}, {"url", "ftp://127.0.0.1/f"}}, "Invalid download URL"},
+      {{{"id", id}, {"url", std::string("http://127.0.0.1/f\0x", 20)}}, "Invalid download URL"},
+  };
+  for (auto [request, error] : refreshes) {
+    request["type"] = "update_download_url";
+    EXPECT_EQ(Send(request)["error"], error) << request;
   }
   const auto badFlag = Send({{"type", "delete_download"}, {"id", id}, {"deleteFile", "yes"}});
   EXPECT_EQ(badFlag["error"],

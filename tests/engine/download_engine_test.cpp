@@ -12,6 +12,7 @@
 
 #include "apps/service/engine/partial_files.h"
 #include "tests/engine/engine_test_support.h"
+#include "tests/engine/fake_wait_clock.h"
 #include "tests/http_server/http_test_server.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/test_environment.h"
@@ -60,8 +61,20 @@ class DownloadEngineTest : public ::testing::Test {
   }
   std::string FinalFile(const DownloadTask& task) { return test::ReadFile(FinalFilePath(task)); }
 
+  // Runs that wait out an outage give up after ten minutes without a byte;
+  // tests that go that far wait on this clock, which costs no time.
+  void WaitOnFakeClock() { engine.SetWaitClock(clock); }
+  // Whether any report so far listed the download Failed.
+  bool EverFailed() const {
+    const auto reports = log->Reports();
+    return std::any_of(reports.begin(), reports.end(), [](const DownloadTask& report) {
+      return report.status == DownloadStatus::Failed;
+    });
+  }
+
   test::HttpTestServer server;
   test::TempFolder folder;
+  test::FakeWaitClock clock;
   std::shared_ptr<ReportLog> log = ReportLog::Create();
   DownloadEngine engine;
 };
@@ -169,6 +182,7 @@ TEST_F(DownloadEngineTest, ChunkedBodyOfUnknownSizeStartsOverAfterABreak) {
 }
 
 TEST_F(DownloadEngineTest, TruncatedBodyOfUnknownSizeNeverCompletes) {
+  WaitOnFakeClock();
   server.SetResource("/file.bin", {.body = test::MakeContent(700000),
                                    .rangeSupport = false,
                                    .sendContentLength = false,
@@ -275,11 +289,89 @@ TEST_F(DownloadEngineTest, ProbeRetriesServerErrorsThenProceeds) {
 }
 
 TEST_F(DownloadEngineTest, FourServerErrorsFailTheProbe) {
+  // Four errors end the probe, but not the run: it waits a second and probes
+  // again; only ten minutes of errors fail it.
+  WaitOnFakeClock();
   server.SetResource("/file.bin", {.body = "x", .failFirstRequests = 4, .failStatus = 503});
-  const DownloadTask end = RunToEnd(Task());
+  DownloadTask end = RunToEnd(Task());
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_EQ(server.Counters().requests, 6);  // five probes, one segment
+  EXPECT_EQ(clock.Waited(), milliseconds(2400 + 1000));
+
+  server.SetResource("/file.bin", {.body = "x", .failFirstRequests = 1 << 30, .failStatus = 503});
+  end = RunToEnd(Task("other.bin"), 2);
   EXPECT_EQ(end.status, DownloadStatus::Failed);
   EXPECT_EQ(end.failureReason, "Server returned HTTP 503");
-  EXPECT_EQ(server.Counters().requests, 4);
+  EXPECT_GE(clock.Waited(), std::chrono::minutes(10));
+}
+
+TEST_F(DownloadEngineTest, TransientFailuresAreWaitedOutPermanentOnesFailAtOnce) {
+  WaitOnFakeClock();
+  struct Case {
+    test::ResourceOptions resource;
+    DownloadStatus status;
+    milliseconds waited;
+    std::string failure;
+    bool waitedAtLeast = false;  // waited is a minimum, not the exact sum
+  };
+  const std::string body = test::MakeContent(1000);
+  const Case cases[] = {
+      // Four probes fail (2.4 s), the server's 120 s pause, one more fails.
+      {{.body = body, .failFirstRequests = 5, .failStatus = 503, .retryAfter = "120"},
+       DownloadStatus::Completed, milliseconds(2400 + 120000 + 400), ""},
+      // A server's wish beyond five minutes is cut to five.
+      {{.body = body, .failFirstRequests = 4, .failStatus = 429, .retryAfter = "3600"},
+       DownloadStatus::Completed, milliseconds(2400 + 300000), ""},
+      // After the probe every request fails: ten minutes, then the latest error.
+      {{.body = body, .failStatus = 503, .failFromRequest = 1}, DownloadStatus::Failed,
+       std::chrono::minutes(10), "Server returned HTTP 503", true},
+      // 403 is no outage: eight attempts of the segment, 150 ms apart, and done.
+      {{.body = body, .failStatus = 403, .failFromRequest = 1}, DownloadStatus::Failed,
+       milliseconds(7 * 150), "Segment download failed: Server returned HTTP 403"},
+  };
+  int ends = 0;
+  for (const Case& c : cases) {
+    server.SetResource("/file.bin", c.resource);
+    const milliseconds before = clock.Waited();
+    const DownloadTask task = Task("file" + std::to_string(ends) + ".bin");
+    const DownloadTask end = RunToEnd(task, ++ends);
+    EXPECT_EQ(end.status, c.status) << ends;
+    EXPECT_EQ(end.failureReason, c.failure) << ends;
+    const milliseconds waited = clock.Waited() - before;
+    if (c.waitedAtLeast) {
+      EXPECT_GE(waited, c.waited) << ends;
+    } else {
+      EXPECT_EQ(waited, c.waited) << ends;
+    }
+    if (c.status == DownloadStatus::Completed) {
+      EXPECT_FALSE(EverFailed()) << ends;
+      // While it waited, the run was listed downloading at no speed.
+      EXPECT_TRUE(log->WaitFor([&](const DownloadTask& report) {
+        return report.id == task.id && report.status == DownloadStatus::Downloading &&
+               report.downloadedBytes == 0 && report.speedBytesPerSecond == 0;
+      }));
+    }
+  }
+}
+
+TEST_F(DownloadEngineTest, PauseAndCancelEndAWaitAtOnce) {
+  // The server asks for five minutes; the run's end comes far sooner.
+  int ends = 0;
+  for (const bool pause : {true, false}) {
+    server.SetResource("/file.bin", {.body = "x",
+                                     .failStatus = 503,
+                                     .failFromRequest = 0,
+                                     .retryAfter = "300"});
+    const DownloadTask task = Task(pause ? "paused.bin" : "cancelled.bin");
+    engine.Queue(task);
+    ASSERT_TRUE(log->WaitFor([&](const DownloadTask& report) {
+      return report.id == task.id && report.status == DownloadStatus::Downloading;
+    }));
+    pause ? engine.Pause(task.id) : engine.Cancel(task.id);
+    const auto end = log->WaitForEnd(++ends);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->status, pause ? DownloadStatus::Paused : DownloadStatus::Cancelled);
+  }
 }
 
 TEST_F(DownloadEngineTest, NotFoundFailsAtOnce) {
@@ -291,6 +383,7 @@ TEST_F(DownloadEngineTest, NotFoundFailsAtOnce) {
 }
 
 TEST_F(DownloadEngineTest, UnreachableServerFailsTheProbeWithCurlsReason) {
+  WaitOnFakeClock();
   std::string url;
   {
     test::HttpTestServer gone;
@@ -300,6 +393,7 @@ TEST_F(DownloadEngineTest, UnreachableServerFailsTheProbeWithCurlsReason) {
   EXPECT_EQ(end.status, DownloadStatus::Failed);
   EXPECT_EQ(end.failureReason.rfind("Failed to probe the download (curl error 7: ", 0), 0u)
       << end.failureReason;
+  EXPECT_GE(clock.Waited(), std::chrono::minutes(10));
 }
 
 TEST_F(DownloadEngineTest, InvalidUrlFails) {
@@ -335,6 +429,7 @@ TEST_F(DownloadEngineTest, SegmentsSurviveDroppedConnections) {
 }
 
 TEST_F(DownloadEngineTest, SegmentThatNeverProgressesFailsTheRunKeepingFiles) {
+  WaitOnFakeClock();
   server.SetResource("/file.bin", {.body = test::MakeContent(1000), .dropAfterBytes = 0});
   const DownloadTask task = Task();
   const DownloadTask end = RunToEnd(task);

@@ -61,6 +61,11 @@ TEST(PartialFiles, ProgressSurvivesOnlyUnchangedResources) {
   ProbeResult droppedEtag = probe;
   droppedEtag.etag.clear();
   EXPECT_TRUE(KeepEarlierProgress(task, 1000, droppedEtag));
+  // Behind a new URL a validator that went missing counts as changed.
+  task.urlRefreshed = true;
+  EXPECT_FALSE(KeepEarlierProgress(task, 1000, droppedEtag));
+  EXPECT_TRUE(KeepEarlierProgress(task, 1000, probe));
+  task.urlRefreshed = false;
   ProbeResult changedDate = probe;
   changedDate.lastModified = "Tue";
   EXPECT_FALSE(KeepEarlierProgress(task, 1000, changedDate));

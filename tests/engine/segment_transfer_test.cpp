@@ -60,9 +60,10 @@ class SegmentTransferTest : public ::testing::Test {
   std::atomic<std::int64_t> transferred{0};
   std::atomic<bool> wholeBody{false};
   std::atomic<bool> changed{false};
+  std::atomic<bool> failed{false};
   platform::HttpSession session;
-  const SegmentJob job{task,   segmentsFolder, segmentMutex, control,
-                       target, transferred,    wholeBody,    changed};
+  const SegmentJob job{task,        segmentsFolder, segmentMutex, control, target,
+                       transferred, wholeBody,      changed,      failed};
 };
 
 TEST_F(SegmentTransferTest, CompleteSegmentSendsNoRequest) {

@@ -67,6 +67,8 @@ const char* Reason(int status) {
       return "Partial Content";
     case 302:
       return "Found";
+    case 403:
+      return "Forbidden";
     case 404:
       return "Not Found";
     case 416:
@@ -170,7 +172,9 @@ struct HttpTestServer::Impl {
   void AcceptLoop();
   void ReapFinished();
   void Serve(Connection* connection);
-  void Listen();
+  void Listen(std::uint16_t wantedPort = 0);
+  // Stops accepting, shuts every connection down and joins every thread.
+  void Shut();
   bool ReadRequest(Channel& channel, std::string& buffer, Request& request);
   bool Answer(Channel& channel, const Request& request);
   bool SendAll(Channel& channel, const char* data, std::size_t size);
@@ -335,8 +339,10 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
       const Fault fault = DrawFault(options.randomFaultPercent);
       if (fault == Fault::kUnavailable) {
         status = 503;
-      } else if (serial < options.failFirstRequests) {
+      } else if (serial < options.failFirstRequests ||
+                 (options.failFromRequest >= 0 && serial >= options.failFromRequest)) {
         status = options.failStatus;
+        if (!options.retryAfter.empty()) extraHeaders += "Retry-After: " + options.retryAfter + "\r\n";
       } else if (options.status != 0) {
         status = options.status;
         if (status != 204 && status != 304) {
@@ -463,7 +469,7 @@ HttpTestServer::HttpTestServer(const TlsIdentity& tls) : impl(std::make_unique<I
   impl->Listen();
 }
 
-void HttpTestServer::Impl::Listen() {
+void HttpTestServer::Impl::Listen(std::uint16_t wantedPort) {
   listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd < 0) throw std::runtime_error("Test server: socket failed");
   const int yes = 1;
@@ -471,7 +477,7 @@ void HttpTestServer::Impl::Listen() {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(wantedPort);
   socklen_t length = sizeof address;
   if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd, 128) != 0 ||
@@ -483,21 +489,37 @@ void HttpTestServer::Impl::Listen() {
   acceptThread = std::thread([this] { AcceptLoop(); });
 }
 
-HttpTestServer::~HttpTestServer() {
-  impl->stopping.store(true);
-  shutdown(impl->listenFd, SHUT_RDWR);  // wakes the accept loop's poll at once
-  impl->acceptThread.join();
+void HttpTestServer::Impl::Shut() {
+  if (listenFd < 0) return;
+  stopping.store(true);
+  shutdown(listenFd, SHUT_RDWR);  // wakes the accept loop's poll at once
+  acceptThread.join();
   {
-    std::lock_guard lock(impl->mutex);
-    for (auto& connection : impl->connections) shutdown(connection.fd, SHUT_RDWR);
+    std::lock_guard lock(mutex);
+    for (auto& connection : connections) shutdown(connection.fd, SHUT_RDWR);
   }
   // Threads only take the mutex briefly, so joining without it cannot deadlock;
   // the list no longer changes once the accept thread is gone.
-  for (auto& connection : impl->connections) {
+  for (auto& connection : connections) {
     connection.thread.join();
     close(connection.fd);
   }
-  close(impl->listenFd);
+  {
+    std::lock_guard lock(mutex);
+    connections.clear();
+  }
+  close(listenFd);
+  listenFd = -1;
+}
+
+HttpTestServer::~HttpTestServer() { impl->Shut(); }
+
+void HttpTestServer::GoDown() { impl->Shut(); }
+
+void HttpTestServer::ComeBack() {
+  if (impl->listenFd >= 0) return;
+  impl->stopping.store(false);
+  impl->Listen(impl->port);
 }
 
 void HttpTestServer::SetResource(const std::string& path, const ResourceOptions& options) {

@@ -25,6 +25,8 @@ struct ResourceOptions {
   std::string lastModified;        // sent when not empty
   int failFirstRequests = 0;       // answer the first N requests with failStatus
   int failStatus = 503;            // e.g. 503, 429, 404
+  int failFromRequest = -1;        // >= 0: from request N+1 on, answer failStatus
+  std::string retryAfter;          // sent with failStatus answers when not empty
   int status = 0;                  // not 0: always this status and body (no body for 204, 304)
   std::int64_t dropAfterBytes = -1;  // >= 0: close the connection after this many body bytes of each response
   int dropResponses = -1;          // how many responses drop (-1: all of them)
@@ -79,6 +81,12 @@ class HttpTestServer {
   void ResetCounters();
   // Last value of a request header seen for path ("" when never seen).
   std::string LastRequestHeader(const std::string& path, const std::string& name) const;
+
+  // An outage: closes the listening socket and every open connection. Until
+  // ComeBack nothing answers on the port (connections are refused).
+  void GoDown();
+  // Listens again on the same port.
+  void ComeBack();
 
   // Blocks until at least n requests have arrived (any path) or the timeout passes.
   bool WaitForRequests(int n, std::chrono::milliseconds timeout) const;

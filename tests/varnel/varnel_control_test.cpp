@@ -152,5 +152,39 @@ TEST_F(VarnelControl, WatchShowsTheListUntilCtrlC) {
   EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
 }
 
+TEST_F(VarnelControl, RefreshGivesAnExpiredLinkANewUrlAndFetchesOnlyTheRest) {
+  const std::string body = MakeContent(4 << 20, 5);
+  ResourceOptions expiring = Serving(body);
+  expiring.etag = "\"v1\"";
+  expiring.dropAfterBytes = 128 << 10;  // answers break off, so segments ask again
+  expiring.failFromRequest = 12;        // until the link has expired
+  expiring.failStatus = 403;
+  http.SetResource("/signed.bin", expiring);
+  ResourceOptions fresh = Serving(body);
+  fresh.etag = "\"v1\"";
+  http.SetResource("/fresh.bin", fresh);
+
+  const auto added = RunVarnel({"add", http.Url("/signed.bin"), "-o", work.path().string(), "-x", "4"});
+  const std::string id = FirstLine(added.output);
+  ASSERT_TRUE(WaitForStatus(id, "Failed")) << TaskOf(id);
+  const auto failed = TaskOf(id);
+  EXPECT_EQ(failed["failureReason"], "Segment download failed: Server returned HTTP 403");
+  const std::int64_t kept = failed["downloadedBytes"];
+  EXPECT_GT(kept, 0);
+
+  http.ResetCounters();
+  EXPECT_EQ(Succeed({"refresh", id, http.Url("/fresh.bin")}),
+            "Resumed " + id + " from its new URL.\n");
+  ASSERT_TRUE(WaitForStatus(id, "Completed")) << TaskOf(id);
+  EXPECT_EQ(TaskOf(id)["url"], http.Url("/fresh.bin"));
+  EXPECT_EQ(ReadFile(work.path() / "signed.bin"), body);
+  // The probe's one byte, then only what was missing.
+  EXPECT_EQ(http.Counters().bodyBytesSent, 1 + (4 << 20) - kept);
+
+  const auto running = RunVarnel({"refresh", AddSlowDownload(), http.Url("/fresh.bin")});
+  EXPECT_EQ(running.exitCode, 4);
+  EXPECT_NE(running.errors.find("Download is running"), std::string::npos) << running.errors;
+}
+
 }  // namespace
 }  // namespace vn::test

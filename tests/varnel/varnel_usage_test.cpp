@@ -52,6 +52,8 @@ TEST(VarnelWithoutService, UsageErrorsExitTwoBeforeAnythingIsSent) {
       {"limit", "dl_1"},
       {"limit", "dl_1", "fast"},
       {"delete", "dl_1", "extra"},
+      {"refresh", "dl_1"},
+      {"refresh", "dl_1", "ftp://example.test/x"},
   };
   for (const auto& command : commands) {
     const std::string shown = command.empty() ? "(none)" : command.back();
@@ -67,7 +69,8 @@ TEST(VarnelWithoutService, HelpDocumentsTheExitCodes) {
   EXPECT_EQ(result.exitCode, 0);
   for (const char* line :
        {"Exit codes:", "0    success", "2    usage error",
-        "3    the download service is unavailable", "4    the service refused the command"}) {
+        "3    the download service is unavailable", "4    the service refused the command",
+        "refresh"}) {
     EXPECT_NE(result.output.find(line), std::string::npos) << line;
   }
   const auto addHelp = RunVarnel({"add", "--help"});

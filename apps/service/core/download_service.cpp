@@ -176,11 +176,19 @@ void DownloadService::ReconcileStoredTasks() {
   store->SaveAll(tasks);
 }
 
-void DownloadService::OnTaskUpdate(const DownloadTask& update) {
+void DownloadService::OnTaskUpdate(const DownloadTask& report) {
   std::lock_guard<std::mutex> lock(mutex);
-  DownloadTask* current = FindTask(update.id);
+  DownloadTask* current = FindTask(report.id);
   // A report for a download deleted meanwhile is dropped: it must not come back.
   if (current == nullptr) return;
+
+  // The URL is the service's to change: a run queued before the download got
+  // a new one still reports the old one.
+  DownloadTask update = report;
+  if (update.url != current->url) {
+    update.url = current->url;
+    update.urlRefreshed = current->urlRefreshed;
+  }
 
   // An earlier run of the id, stopped or still winding down, no longer speaks
   // for the download: the latest command queued a newer run.

@@ -61,6 +61,7 @@ class DownloadService {
   std::string HandleDeleteDownload(const std::string& request);
   std::string HandleRetryDownload(const std::string& request);
   std::string HandleSetSpeedLimiter(const std::string& request);
+  std::string HandleUpdateDownloadUrl(const std::string& request);
 
   // Answers a torrent id for the four routed commands.
   std::string RouteTorrentCommand(const std::string& type, const std::string& id, bool deleteFile);

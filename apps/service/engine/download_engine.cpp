@@ -49,11 +49,15 @@ void DownloadEngine::SetTaskUpdateCallback(TaskUpdateCallback callback) {
   onTaskUpdate = std::move(callback);
 }
 
+void DownloadEngine::SetWaitClock(WaitClock& clock) { waitClock = &clock; }
+
 DownloadEngine::DownloadEngine(std::size_t maxActiveRuns)
-    : slots(std::make_shared<RunSlots>(maxActiveRuns)) {}
+    : waitClock(&SteadyWaitClock()), slots(std::make_shared<RunSlots>(maxActiveRuns)) {}
 
 void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   auto control = std::make_shared<DownloadControl>();
+  control->clock = waitClock;
+  ResetThrottleWindow(*control);
   control->speedLimitEnabled.store(task.useSpeedLimiter && task.maxSpeedBytesPerSecond > 0);
   control->speedLimit.store(task.maxSpeedBytesPerSecond);
 

@@ -12,6 +12,7 @@
 namespace vn {
 
 class RunSlots;
+class WaitClock;
 
 // Failure text of a waiting run whose thread could not be started.
 inline constexpr const char* kRunNotStarted = "Failed to start the download";
@@ -37,6 +38,10 @@ class DownloadEngine {
 
   // Runs started later report through this callback; called once before Queue.
   void SetTaskUpdateCallback(TaskUpdateCallback callback);
+  // Runs queued later do their timed waits on clock, which must outlive them
+  // (tests hand in one that costs no time); the steady clock otherwise.
+  // Called before Queue.
+  void SetWaitClock(WaitClock& clock);
 
   // Starts a run of a copy of task, or lets it wait for a slot, and returns
   // at once. The run waits until
@@ -57,6 +62,7 @@ class DownloadEngine {
 
  private:
   TaskUpdateCallback onTaskUpdate;
+  WaitClock* waitClock;
   std::shared_ptr<RunSlots> slots;
 };
 

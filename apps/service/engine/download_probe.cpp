@@ -6,29 +6,18 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "apps/service/engine/transient_failure.h"
+
 namespace vn {
 namespace {
 
 constexpr int kProbeAttempts = 4;
 constexpr auto kProbeBackoffStep = std::chrono::milliseconds(400);
-constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
 // A 206 body this small is read to its end so that the connection can carry
 // the first segment; anything larger is abandoned.
 constexpr std::int64_t kSmallProbeBody = 1024;
 // The failure while no attempt has ended with an error of its own.
 constexpr const char* kNoAnswerYet = "Failed to probe the download";
-
-// Sleeps for delay unless stopRequested is raised first; true when it slept
-// the whole time.
-bool SleepUnlessStopped(WaitClock& clock, std::chrono::milliseconds delay,
-                        const std::atomic<bool>& stopRequested) {
-  const auto until = clock.Now() + delay;
-  for (auto now = clock.Now(); now < until; now = clock.Now()) {
-    if (stopRequested.load()) return false;
-    clock.SleepUntil(std::min(until, now + kStopPollInterval));
-  }
-  return !stopRequested.load();
-}
 
 std::string HttpStatusError(long status) {
   return "Server returned HTTP " + std::to_string(status);
@@ -53,6 +42,8 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
                                          WaitClock& clock) {
   platform::HttpConnection connection(session);
   std::string lastError = kNoAnswerYet;
+  bool lastErrorTransient = false;
+  std::chrono::seconds retryAfter(0);
   ProbeResult result;
 
   for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
@@ -77,13 +68,17 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
     if (!head) {
       if (outcome.outcome != platform::HttpOutcome::Stopped) {
         lastError = "Failed to probe the download (" + platform::DescribeHttpFailure(outcome) + ")";
+        lastErrorTransient = platform::IsTransientFailure(outcome);
+        retryAfter = std::chrono::seconds(0);
       }
       continue;
     }
 
     const long status = head->status;
-    if (status >= 500 || status == 429) {
+    if (IsTransientStatus(status)) {
       lastError = HttpStatusError(status);
+      lastErrorTransient = true;
+      retryAfter = RetryAfterDelay(head->retryAfter);
       continue;
     }
     // A range request on an empty resource cannot be satisfied; the server
@@ -112,6 +107,7 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
   // A stop ends the probe as the stop says, whether it came before, during or
   // between attempts: the server may well be fine.
   if (!lastError.empty() && stopRequested.load()) return std::nullopt;
+  if (!lastError.empty() && lastErrorTransient) throw TransientFailure(lastError, retryAfter);
   if (!lastError.empty()) throw std::runtime_error(lastError);
   return result;
 }

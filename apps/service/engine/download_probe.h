@@ -31,7 +31,8 @@ std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRan
 // failure. stopRequested ends the attempts (and an attempt in flight); when
 // no attempt succeeded by then, nullopt is returned: the run was stopped, and
 // ends as the stop says. Throws std::runtime_error with the latest error
-// otherwise. The pauses between attempts are waited on clock. Called on the
+// otherwise: a TransientFailure (with the server's Retry-After) when that
+// error may pass by itself. The pauses between attempts are waited on clock. Called on the
 // run thread only.
 std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
                                          const platform::RequestTarget& target,

@@ -117,9 +117,11 @@ bool KeepEarlierProgress(const DownloadTask& task, std::int64_t queuedTotalBytes
     return false;
   }
   // An empty validator on either side never counts as a change: servers drop
-  // them now and then without the resource changing.
-  const auto changed = [](const std::string& recorded, const std::string& probed) {
-    return !recorded.empty() && !probed.empty() && recorded != probed;
+  // them now and then without the resource changing. A new URL may well be
+  // another server, though: there a validator that went missing is a change.
+  const auto changed = [&task](const std::string& recorded, const std::string& probed) {
+    if (recorded.empty()) return false;
+    return task.urlRefreshed ? recorded != probed : !probed.empty() && recorded != probed;
   };
   return !changed(task.etag, probe.etag) && !changed(task.lastModified, probe.lastModified);
 }

@@ -62,7 +62,8 @@ bool ReconcilePartFiles(DownloadTask& task);
 // segments; the probe found range support or there is a single segment; a
 // probed size equals the size recorded when the run was queued
 // (queuedTotalBytes, unless that is unknown) and the segments cover exactly
-// that size; neither validator changed (an empty one never counts as changed).
+// that size; neither validator changed (an empty one never counts as changed,
+// but with task.urlRefreshed one the task had must be probed unchanged).
 bool KeepEarlierProgress(const DownloadTask& task, std::int64_t queuedTotalBytes,
                          const ProbeResult& probe);
 

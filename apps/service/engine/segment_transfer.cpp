@@ -10,6 +10,7 @@
 #include "apps/service/engine/probed_resource.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/speed_limiter.h"
+#include "apps/service/engine/transient_failure.h"
 #include "platform/append_file.h"
 
 namespace vn {
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kMaxAttemptsWithoutProgress = 8;
 constexpr auto kRetryPause = std::chrono::milliseconds(150);
+constexpr const char* kRequestFailed = "Failed to start segment request";
 
 // A chunk is written outside segmentMutex, after it was cut to the segment's
 // end. A concurrent split never moves that end closer than half the split
@@ -51,9 +53,10 @@ void ResetSegmentCount(const SegmentJob& job, std::size_t index) {
 }
 
 // A stop asked for by the user, or the end of this run's transfer because the
-// resource changed.
+// resource changed or another worker failed.
 bool Stopping(const SegmentJob& job) {
-  return job.control.stopRequested.load() || job.resourceChanged.load();
+  return job.control.stopRequested.load() || job.resourceChanged.load() ||
+         job.transferFailed.load();
 }
 
 // Also after a stop: the pause is the window in which a resume right after a
@@ -73,6 +76,8 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
 
   std::string failure;
   bool fatal = false;
+  bool transient = false;
+  std::chrono::seconds retryAfter(0);
   const auto fail = [&](std::string text, bool isFatal) {
     failure = std::move(text);
     fatal = isFatal;
@@ -83,8 +88,11 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
   callbacks.onHead = [&](const platform::HttpResponseHead& head) {
     // Anything but the resource itself (an unfollowed redirect, 202, 204, an
     // unasked 304, ...) is not the file, whatever its body says.
-    if (head.status != 200 && head.status != 206)
+    if (head.status != 200 && head.status != 206) {
+      transient = IsTransientStatus(head.status);
+      retryAfter = RetryAfterDelay(head.retryAfter);
       return fail("Server returned HTTP " + std::to_string(head.status), false);
+    }
     if (!sizeKnown) return true;
     if (!IsProbedResource(head, job.task, range->first)) {
       job.resourceChanged.store(true);
@@ -133,13 +141,15 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
       connection.Get(job.target, range, callbacks, sizeKnown ? IfRangeValidator(job.task) : "");
   if (!failure.empty()) {
     if (fatal) throw FatalSegmentError(failure);
+    if (transient) throw TransientFailure(failure, retryAfter);
     throw std::runtime_error(failure);
   }
   switch (result.outcome) {
     case platform::HttpOutcome::RequestFailed:
-      throw std::runtime_error("Failed to start segment request");
+      if (platform::IsTransientFailure(result)) throw TransientFailure(kRequestFailed);
+      throw std::runtime_error(kRequestFailed);
     case platform::HttpOutcome::BodyFailed:
-      throw std::runtime_error("Failed while reading segment data");
+      throw TransientFailure("Failed while reading segment data");
     case platform::HttpOutcome::Completed:
       if (!sizeKnown) {
         std::lock_guard lock(job.segmentMutex);
@@ -207,7 +217,7 @@ void TransferSegment(const SegmentJob& job, platform::HttpConnection& connection
     if (after.downloadedBytes > baseline) {
       attemptsWithoutProgress = 0;
     } else if (++attemptsWithoutProgress >= kMaxAttemptsWithoutProgress) {
-      throw FatalSegmentError("Segment download stalled before completion");
+      throw TransientFailure("Segment download stalled before completion");
     }
     PauseBeforeRetry(job.control);
   }

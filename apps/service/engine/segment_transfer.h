@@ -34,6 +34,9 @@ struct SegmentJob {
   // resource (the file changed on the server); every worker then ends as on a
   // stop request and the runner decides what follows.
   std::atomic<bool>& resourceChanged;
+  // Raised by the runner when one worker has failed for good; the others then
+  // end as on a stop request, which stays the user's alone.
+  std::atomic<bool>& transferFailed;
 };
 
 // Fetches the missing bytes of segment index over connection (the calling
@@ -41,8 +44,8 @@ struct SegmentJob {
 // attempts. Every request names the probed validator in If-Range, and every
 // answer is checked against the probe before a byte of it is written. Returns
 // when the segment is complete, a stop is requested, or resourceChanged is
-// raised (by this call or another worker); throws std::runtime_error when it
-// gives up:
+// raised (by this call or another worker) or transferFailed is raised; throws
+// std::runtime_error when it gives up:
 //   "Failed to open segment file", the system's text of a failed write
 //   ("No space left on device"),
 //   "Segment download stalled before completion" and
@@ -51,6 +54,8 @@ struct SegmentJob {
 //   "Server does not support multi-part downloads for this file",
 //   "Failed to reset segment file", "Failed while reading segment data" after
 //   the eighth consecutive attempt without progress.
+// A stall, a broken body, a refused, reset or timed-out connection, 5xx and
+// 429 come as TransientFailure (with the server's Retry-After).
 // With an unknown size every attempt starts over from byte 0 (there is no
 // range to resume from) and only a cleanly ended body completes the segment;
 // its end is then set to the last byte received.

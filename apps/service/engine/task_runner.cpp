@@ -15,10 +15,12 @@
 #include "apps/service/engine/download_plan.h"
 #include "apps/service/engine/download_probe.h"
 #include "apps/service/engine/finishing_reporter.h"
+#include "apps/service/engine/outage_schedule.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/engine/segment_join.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/segment_transfer.h"
+#include "apps/service/engine/transient_failure.h"
 #include "apps/service/engine/worker_threads.h"
 #include "platform/http.h"
 
@@ -58,7 +60,11 @@ std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
 class TaskRun {
  public:
   TaskRun(const DownloadTask& queued, DownloadControl& control, const TaskReport& report)
-      : queued(queued), task(queued), control(control), report(report) {}
+      : queued(queued),
+        task(queued),
+        control(control),
+        report(report),
+        knownTotalBytes(queued.totalBytes) {}
 
   void Run(StartMode mode);
   void Fail(const std::string& reason) noexcept;
@@ -70,6 +76,9 @@ class TaskRun {
   // Probe, plan and transfer, started over once when the resource changes
   // under the transfer. Returns false when the run ended paused or cancelled.
   bool ProbeAndTransfer(platform::HttpSession& session, const platform::RequestTarget& target);
+  // Waits out a transient failure, listed Downloading at speed 0. Returns
+  // false when a stop ended the run meanwhile.
+  bool WaitOutOutage(std::chrono::milliseconds pause);
   void Prepare(const ProbeResult& probe);
   void DiscardProgress();
   // Ends the run as its stop asked: Paused keeps the progress, Cancelled
@@ -85,6 +94,10 @@ class TaskRun {
   DownloadControl& control;
   const TaskReport& report;
 
+  // The size the kept progress was planned for: the queued one, then the
+  // latest probe's.
+  std::int64_t knownTotalBytes;
+  int changeRestarts = 0;
   bool rangeSupport = false;
   std::filesystem::path segmentsFolder;
   std::size_t workerCount = 1;
@@ -93,6 +106,7 @@ class TaskRun {
   std::atomic<std::int64_t> transferredBytes{0};
   std::atomic<bool> wholeBodyReceived{false};
   std::atomic<bool> resourceChanged{false};
+  std::atomic<bool> transferFailed{false};
 };
 
 void TaskRun::Run(StartMode mode) {
@@ -101,6 +115,9 @@ void TaskRun::Run(StartMode mode) {
   task.failureReason.clear();
   const platform::RequestTarget target =
       platform::MakeRequestTarget(task.url, task.userAgent, task.referrer);
+  // No answer of a server can mend paths that cannot be used; an outage wait
+  // would only put the failure off.
+  if (!HasSafeFilePaths(task)) throw std::invalid_argument(kInvalidFileName);
 
   // Earlier runs of the id have ended (the engine waited for them), so what
   // they left can go now without pulling it from under a live transfer.
@@ -110,13 +127,38 @@ void TaskRun::Run(StartMode mode) {
     task.downloadedBytes = 0;
   }
   platform::HttpSession session;
-  if (!ProbeAndTransfer(session, target)) return;
+  // An outage goes on from the bytes already held, with a fresh probe: the
+  // server that comes back may serve another version.
+  OutageSchedule outage(control.clock->Now(), task.downloadedBytes);
+  for (;;) {
+    try {
+      if (!ProbeAndTransfer(session, target)) return;
+      break;
+    } catch (const TransientFailure& failure) {
+      const auto pause =
+          outage.NextPause(control.clock->Now(), task.downloadedBytes, failure.retryAfter());
+      if (!pause) throw;
+      resourceChanged.store(false);
+      if (!WaitOutOutage(*pause)) return;
+    }
+  }
   Finish();
+}
+
+bool TaskRun::WaitOutOutage(std::chrono::milliseconds pause) {
+  task.status = DownloadStatus::Downloading;
+  task.speedBytesPerSecond = 0;
+  Report();
+  if (SleepUnlessStopped(*control.clock, pause, control.stopRequested)) return true;
+  // A resume that took the stop back wants the download now.
+  if (!control.SettleStop()) return true;
+  EndStopped();
+  return false;
 }
 
 bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
                                const platform::RequestTarget& target) {
-  for (int restarts = 0;; ++restarts) {
+  for (;; ++changeRestarts) {
     // A stop that came before the probe succeeded (also while this run waited
     // for earlier ones) ends the run as asked, unless a resume took it back.
     std::optional<ProbeResult> probe;
@@ -130,7 +172,7 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
     try {
       return Transfer(session, target);
     } catch (const ResourceChangedError&) {
-      if (restarts >= kRestartsOnChange) throw;
+      if (changeRestarts >= kRestartsOnChange) throw;
     }
     // What arrived belongs to the old version: start over with a new probe and
     // a new plan, as if this run had just begun.
@@ -148,9 +190,11 @@ void TaskRun::Prepare(const ProbeResult& probe) {
       EffectiveConnectionCount(rangeSupport, task.totalBytes, task.connectionCount);
 
   segmentsFolder = CreateSegmentsFolder(task);
-  if (!KeepEarlierProgress(task, queued.totalBytes, probe)) DiscardProgress();
+  if (!KeepEarlierProgress(task, knownTotalBytes, probe)) DiscardProgress();
   task.etag = probe.etag;
   task.lastModified = probe.lastModified;
+  task.urlRefreshed = false;
+  knownTotalBytes = task.totalBytes;
 
   workerCount = static_cast<std::size_t>(std::max<std::int32_t>(1, task.connectionCount));
   if (!task.segments.empty() && !ReconcilePartFiles(task)) DiscardProgress();
@@ -225,21 +269,27 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
   std::atomic<bool> failed{false};
   std::mutex failureMutex;
   std::string firstFailure;  // guarded by failureMutex
+  // Guarded by failureMutex; set when the first failure may pass by itself.
+  std::optional<std::chrono::seconds> firstRetryAfter;
   std::mutex activeMutex;
   std::condition_variable workerEnded;
   // Counts down as workers end, and for every worker that never started.
   std::size_t activeWorkers = workerCount;  // guarded by activeMutex
 
-  const auto fail = [&](const std::string& text) {
+  const auto fail = [&](const std::string& text, std::optional<std::chrono::seconds> retryAfter) {
     {
       std::lock_guard lock(failureMutex);
-      if (!failed.exchange(true)) firstFailure = text;
+      if (!failed.exchange(true)) {
+        firstFailure = text;
+        firstRetryAfter = retryAfter;
+      }
     }
-    control.stopRequested.store(true);  // the other workers stop too
+    transferFailed.store(true);  // the other workers stop too
   };
+  transferFailed.store(false);
   SegmentPicker picker(task.segments, segmentMutex, rangeSupport, segmentRoom);
-  const SegmentJob job{task,   segmentsFolder,   segmentMutex,      control,
-                       target, transferredBytes, wholeBodyReceived, resourceChanged};
+  const SegmentJob job{task,   segmentsFolder,   segmentMutex,      control,        target,
+                       transferredBytes, wholeBodyReceived, resourceChanged, transferFailed};
   const std::function<void()> workerBody = [&] {
     try {
       platform::HttpConnection connection(session);
@@ -248,10 +298,12 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
         if (!index) break;
         TransferSegment(job, connection, *index);
       }
+    } catch (const TransientFailure& error) {
+      fail(error.what(), error.retryAfter());
     } catch (const std::exception& error) {
-      fail(error.what());
+      fail(error.what(), std::nullopt);
     } catch (...) {
-      fail(kUnknownFailure);
+      fail(kUnknownFailure, std::nullopt);
     }
     {
       std::lock_guard lock(activeMutex);
@@ -293,7 +345,7 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
   } catch (...) {
     // A report that throws fails the run, but never with workers left behind.
     failed.store(true);
-    control.stopRequested.store(true);
+    transferFailed.store(true);
     workers.JoinAll();
     throw;
   }
@@ -302,6 +354,7 @@ void TaskRun::RunWorkers(platform::HttpSession& session, const platform::Request
   task.speedBytesPerSecond = 0;
   if (failed.load()) {
     std::lock_guard lock(failureMutex);
+    if (firstRetryAfter) throw TransientFailure(kSegmentFailed + firstFailure, *firstRetryAfter);
     throw std::runtime_error(kSegmentFailed + firstFailure);
   }
 }

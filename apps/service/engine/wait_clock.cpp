@@ -1,9 +1,12 @@
 #include "apps/service/engine/wait_clock.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace vn {
 namespace {
+
+constexpr auto kStopPollInterval = std::chrono::milliseconds(20);
 
 class SteadyClock final : public WaitClock {
  public:
@@ -16,6 +19,16 @@ class SteadyClock final : public WaitClock {
 WaitClock& SteadyWaitClock() {
   static SteadyClock clock;
   return clock;
+}
+
+bool SleepUnlessStopped(WaitClock& clock, std::chrono::milliseconds delay,
+                        const std::atomic<bool>& stopRequested) {
+  const auto until = clock.Now() + delay;
+  for (auto now = clock.Now(); now < until; now = clock.Now()) {
+    if (stopRequested.load()) return false;
+    clock.SleepUntil(std::min(until, now + kStopPollInterval));
+  }
+  return !stopRequested.load();
 }
 
 }  // namespace vn

@@ -5,6 +5,7 @@
 // steady clock; tests hand in a clock of their own, so that waiting is
 // deterministic and costs no time.
 
+#include <atomic>
 #include <chrono>
 
 namespace vn {
@@ -22,5 +23,10 @@ class WaitClock {
 
 // The steady clock and real sleeps; lives as long as the program.
 WaitClock& SteadyWaitClock();
+
+// Sleeps on clock for delay unless stopRequested is raised first (looked at
+// every 20 ms); true when it slept the whole time.
+bool SleepUnlessStopped(WaitClock& clock, std::chrono::milliseconds delay,
+                        const std::atomic<bool>& stopRequested);
 
 }  // namespace vn

@@ -61,6 +61,11 @@ struct DownloadTask {
   // runs it queues and ignores reports of any but the latest. Never stored,
   // never listed.
   std::uint64_t runSerial = 0;
+  // Set when the URL was replaced since the last probe; the next probe must
+  // then bring back every validator the old answers had, or the progress
+  // goes. Never stored (a restarted service applies the usual rule), never
+  // listed.
+  bool urlRefreshed = false;
 };
 
 // Sets downloadedBytes and every segment's downloadedBytes to 0 (the segment
