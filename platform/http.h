@@ -51,6 +51,7 @@ struct HttpResponseHead {
   std::string contentRange;        // raw header value, "" when absent
   std::string etag;                // raw, quotes kept, "" when absent or > 255 chars
   std::string lastModified;        // raw, "" when absent or > 255 chars
+  std::string contentDisposition;  // raw, "" when absent or > 2048 chars
 };
 
 // Inclusive byte range for a Range header.

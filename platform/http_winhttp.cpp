@@ -237,6 +237,7 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   head.contentRange = QueryHeader(request.Get(), L"Content-Range");
   head.etag = QueryHeader(request.Get(), L"ETag");
   head.lastModified = QueryHeader(request.Get(), L"Last-Modified");
+  head.contentDisposition = QueryHeader(request.Get(), L"Content-Disposition");
   HttpResult result;
   result.headReceived = true;
   result.outcome = HttpOutcome::Stopped;

@@ -171,10 +171,27 @@ int RunCommandLine(int argc, char** argv) {
       [&] { action = [&] { return RunDelete(client, console, id, deleteFile); }; });
 
   std::string rate;
-  auto* limitCommand = app.add_subcommand("limit", "Limit a download's speed, or lift the limit");
-  limitCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
-  limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off")->required();
-  limitCommand->callback([&] { action = [&] { return RunLimit(client, console, id, rate); }; });
+  std::string globalRate;
+  auto* limitCommand = app.add_subcommand(
+      "limit", "Limit a download's speed, or all downloads' together; or lift the limit");
+  auto* idOption = limitCommand->add_option("id", id, "Download id (see `varnel list`)");
+  auto* rateOption = limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off");
+  limitCommand
+      ->add_option("--global", globalRate,
+                   "Limit the sum of all downloads, HTTP and torrent, to this rate (e.g. 5M), "
+                   "on top of each one's own limit; off lifts it. Lasts until the service "
+                   "stops")
+      ->excludes(idOption)
+      ->excludes(rateOption);
+  limitCommand->callback([&] {
+    if (!globalRate.empty()) {
+      action = [&] { return RunGlobalLimit(client, console, globalRate); };
+    } else if (idOption->count() > 0 && rateOption->count() > 0) {
+      action = [&] { return RunLimit(client, console, id, rate); };
+    } else {
+      throw CLI::RequiredError("id and rate, or --global");
+    }
+  });
 
   auto* watchCommand = app.add_subcommand("watch", "Show all downloads live until Ctrl-C");
   watchCommand->callback([&] { action = [&] { return RunWatch(client, console); }; });

@@ -61,6 +61,11 @@ struct DownloadTask {
   // runs it queues and ignores reports of any but the latest. Never stored,
   // never listed.
   std::uint64_t runSerial = 0;
+  // The client named no file and the URL gave no name with an extension: the
+  // server's own name for the file, from the first probe, may replace it. Set
+  // at enqueue, cleared once a probe has settled the name. Never stored, never
+  // listed.
+  bool nameFromServerAllowed = false;
 };
 
 // "Queued" for Queued and for every value outside Starting..Cancelled.
