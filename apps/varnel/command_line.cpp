@@ -35,10 +35,12 @@ constexpr int kMaxConnections = 32;
 
 using Action = std::function<int()>;
 
-void AddWaitFlag(CLI::App* command, bool& wait) {
+// closing: what is printed when the download ends, if anything.
+void AddWaitFlag(CLI::App* command, bool& wait, const std::string& closing = "") {
   command->add_flag("--wait", wait,
-                    "Show progress until the download ends; exit 0 only when it completed. "
-                    "Ctrl-C stops waiting, the download goes on");
+                    "Show progress until the download ends" + closing +
+                        "; exit 0 only when it completed. Ctrl-C stops waiting, the download "
+                        "goes on");
 }
 
 // service, browser and doctor: set-up commands, which never start the service
@@ -119,7 +121,9 @@ int RunCommandLine(int argc, char** argv) {
   addCommand->add_option("--sha256", add.sha256, "Expected SHA-256 of the file, 64 hex digits");
   addCommand->add_option("--referer", add.referrer, "Referer header to send");
   addCommand->add_option("--user-agent", add.userAgent, "User-Agent header to send");
-  AddWaitFlag(addCommand, addWait);
+  AddWaitFlag(addCommand, addWait,
+              ", then (for one URL) print its name, size, time, average rate and SHA-256 "
+              "(verified against --sha256, else computed)");
   addCommand->callback([&] {
     if (connectionsOption->count() > 0) add.connections = connections;
     if (!urlList.empty()) {
