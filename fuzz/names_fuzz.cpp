@@ -1,10 +1,14 @@
-// Any bytes as a URL and as a file name. Properties: the name taken from a URL
-// is safe and holds no "/"; removing a download's files (final file included)
-// removes nothing but <outputPath>/<fileName>, its ".segments" folder and that
-// folder's entries, with symbolic links planted inside and beside the output
-// folder pointing out of it.
+// Any bytes as a URL, a Content-Disposition and a file name. Properties: the
+// name taken from a URL is safe and holds no "/"; the one taken from the header
+// is empty or safe, plain, valid UTF-8 and without a leading dot; removing a
+// download's files (final file included) removes nothing but
+// <outputPath>/<fileName>, its ".segments" folder and that folder's entries,
+// with symbolic links planted inside and beside the output folder pointing out
+// of it.
 #include <set>
 
+#include "apps/protocol/json_text.h"
+#include "apps/service/core/server_file_name.h"
 #include "apps/service/core/url_file_name.h"
 #include "apps/service/engine/partial_files.h"
 #include "fuzz/fuzz_environment.h"
@@ -76,6 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto fromUrl = vn::FileNameFromUrl(text);
   if (!vn::IsSafeFileName(fromUrl) || fromUrl.find('/') != std::string::npos) {
     vn::fuzz::Fail("unsafe name from URL: " + fromUrl);
+  }
+  const auto fromServer = vn::FileNameFromContentDisposition(text);
+  if (!fromServer.empty() &&
+      (!vn::IsSafeFileName(fromServer) || fromServer.find_first_of("/\\") != std::string::npos ||
+       fromServer.front() == '.' || !vn::IsValidUtf8(fromServer))) {
+    vn::fuzz::Fail("unsafe name from Content-Disposition: " + fromServer);
   }
   CheckRemoval(fromUrl);
   CheckRemoval(text);

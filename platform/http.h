@@ -54,6 +54,7 @@ struct HttpResponseHead {
   std::string etag;                // raw, quotes kept, "" when absent or > 255 chars
   std::string lastModified;        // raw, "" when absent or > 255 chars
   std::string retryAfter;          // raw, "" when absent or > 255 chars
+  std::string contentDisposition;  // raw, "" when absent or > 2048 chars
 };
 
 // Inclusive byte range for a Range header.

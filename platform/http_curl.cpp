@@ -36,6 +36,9 @@ constexpr long kLowSpeedBytes = 1;
 constexpr long kLowSpeedSeconds = 60;
 // The largest header value kept; longer values read as absent.
 constexpr std::size_t kMaxHeaderValueChars = 255;
+// A file name of 255 bytes percent-encoded takes three times that, plus the
+// header's other parameters.
+constexpr std::size_t kMaxContentDispositionChars = 2048;
 // Content-Length values longer than this do not fit and read as 0.
 constexpr std::size_t kMaxContentLengthChars = 63;
 
@@ -260,6 +263,8 @@ void HttpConnection::Handle::HeaderLine(const char* data, std::size_t size) {
     redirectPending = !value.empty();
   } else if (EqualsIgnoringCase(name, "Content-Length")) {
     head.contentLength = ParseContentLength(value);
+  } else if (EqualsIgnoringCase(name, "Content-Disposition")) {
+    if (value.size() <= kMaxContentDispositionChars) head.contentDisposition = value;
   } else {
     if (value.size() > kMaxHeaderValueChars) value.clear();
     if (EqualsIgnoringCase(name, "Content-Range")) head.contentRange = value;

@@ -253,6 +253,7 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   head.etag = QueryHeader(request.Get(), L"ETag");
   head.lastModified = QueryHeader(request.Get(), L"Last-Modified");
   head.retryAfter = QueryHeader(request.Get(), L"Retry-After");
+  head.contentDisposition = QueryHeader(request.Get(), L"Content-Disposition");
   HttpResult result;
   result.headReceived = true;
   result.outcome = HttpOutcome::Stopped;

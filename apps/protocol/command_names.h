@@ -16,6 +16,8 @@ inline constexpr const char* kDeleteDownload = "delete_download";
 inline constexpr const char* kRetryDownload = "retry_download";
 inline constexpr const char* kSetSpeedLimiter = "set_speed_limiter";
 inline constexpr const char* kUpdateDownloadUrl = "update_download_url";
+inline constexpr const char* kSetGlobalSpeedLimit = "set_global_speed_limit";
+inline constexpr const char* kGetDownloadChecksum = "get_download_checksum";
 
 }  // namespace vn::command
 
@@ -46,6 +48,10 @@ inline constexpr const char* kEnabled = "enabled";
 inline constexpr const char* kOk = "ok";
 inline constexpr const char* kError = "error";
 inline constexpr const char* kDownloads = "downloads";
+// get_download_checksum answers `expectedChecksum`, the SHA-256 the client
+// gave ("" when none), and `actualChecksum`, the one computed when the file was
+// finished ("" until then).
+inline constexpr const char* kActualChecksum = "actualChecksum";
 
 // Each task of `downloads` (besides id, url, fileName, outputPath and
 // connectionCount above); `status` holds a status text (status_texts.h).

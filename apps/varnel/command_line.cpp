@@ -35,10 +35,12 @@ constexpr int kMaxConnections = 32;
 
 using Action = std::function<int()>;
 
-void AddWaitFlag(CLI::App* command, bool& wait) {
+// closing: what is printed when the download ends, if anything.
+void AddWaitFlag(CLI::App* command, bool& wait, const std::string& closing = "") {
   command->add_flag("--wait", wait,
-                    "Show progress until the download ends; exit 0 only when it completed. "
-                    "Ctrl-C stops waiting, the download goes on");
+                    "Show progress until the download ends" + closing +
+                        "; exit 0 only when it completed. Ctrl-C stops waiting, the download "
+                        "goes on");
 }
 
 // service, browser and doctor: set-up commands, which never start the service
@@ -119,7 +121,9 @@ int RunCommandLine(int argc, char** argv) {
   addCommand->add_option("--sha256", add.sha256, "Expected SHA-256 of the file, 64 hex digits");
   addCommand->add_option("--referer", add.referrer, "Referer header to send");
   addCommand->add_option("--user-agent", add.userAgent, "User-Agent header to send");
-  AddWaitFlag(addCommand, addWait);
+  AddWaitFlag(addCommand, addWait,
+              ", then (for one URL) print its name, size, time, average rate and SHA-256 "
+              "(verified against --sha256, else computed)");
   addCommand->callback([&] {
     if (connectionsOption->count() > 0) add.connections = connections;
     if (!urlList.empty()) {
@@ -180,10 +184,27 @@ int RunCommandLine(int argc, char** argv) {
       [&] { action = [&] { return RunDelete(client, console, id, deleteFile); }; });
 
   std::string rate;
-  auto* limitCommand = app.add_subcommand("limit", "Limit a download's speed, or lift the limit");
-  limitCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
-  limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off")->required();
-  limitCommand->callback([&] { action = [&] { return RunLimit(client, console, id, rate); }; });
+  std::string globalRate;
+  auto* limitCommand = app.add_subcommand(
+      "limit", "Limit a download's speed, or all downloads' together; or lift the limit");
+  auto* idOption = limitCommand->add_option("id", id, "Download id (see `varnel list`)");
+  auto* rateOption = limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off");
+  limitCommand
+      ->add_option("--global", globalRate,
+                   "Limit the sum of all downloads, HTTP and torrent, to this rate (e.g. 5M), "
+                   "on top of each one's own limit; off lifts it. Lasts until the service "
+                   "stops")
+      ->excludes(idOption)
+      ->excludes(rateOption);
+  limitCommand->callback([&] {
+    if (!globalRate.empty()) {
+      action = [&] { return RunGlobalLimit(client, console, globalRate); };
+    } else if (idOption->count() > 0 && rateOption->count() > 0) {
+      action = [&] { return RunLimit(client, console, id, rate); };
+    } else {
+      throw CLI::RequiredError("id and rate, or --global");
+    }
+  });
 
   auto* watchCommand = app.add_subcommand("watch", "Show all downloads live until Ctrl-C");
   watchCommand->callback([&] { action = [&] { return RunWatch(client, console); }; });

@@ -137,6 +137,16 @@ int RunLimit(const ServiceClient& client, Console& console, const std::string& i
   return kExitSuccess;
 }
 
+int RunGlobalLimit(const ServiceClient& client, Console& console, const std::string& rate) {
+  const auto request = GlobalSpeedLimitRequest(rate);
+  client.Call(request, "the service refused the global speed limit");
+  const std::int64_t limit = request[member::kMaxSpeedBytesPerSecond].get<std::int64_t>();
+  console.Line(request[member::kEnabled].get<bool>()
+                   ? "Limited all downloads together to " + FormatRate(limit) + "."
+                   : "Removed the global speed limit.");
+  return kExitSuccess;
+}
+
 int RunWatch(const ServiceClient& client, Console& console) {
   platform::InstallStopSignalHandlers();
   std::vector<std::string> shown;

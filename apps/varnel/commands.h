@@ -30,6 +30,7 @@ int RunDelete(const ServiceClient& client, Console& console, const std::string& 
               bool deleteFile);
 int RunLimit(const ServiceClient& client, Console& console, const std::string& id,
              const std::string& rate);
+int RunGlobalLimit(const ServiceClient& client, Console& console, const std::string& rate);
 
 // Repaints the table twice a second until Ctrl-C.
 int RunWatch(const ServiceClient& client, Console& console);

@@ -4,8 +4,10 @@
 #include <optional>
 #include <thread>
 
+#include "apps/protocol/command_names.h"
 #include "apps/protocol/status_texts.h"
 #include "apps/varnel/cli_errors.h"
+#include "apps/varnel/closing_line.h"
 #include "apps/varnel/progress_line.h"
 #include "apps/varnel/requests.h"
 #include "apps/varnel/task_view.h"
@@ -47,6 +49,28 @@ int StoppedWaiting(Console& console, const std::string& id) {
   return terminated ? kExitTerminated : kExitInterrupted;
 }
 
+// The closing line of an HTTP download. The digest is asked for separately (the
+// list does not carry it); a service that cannot answer costs only that part.
+std::string ClosingLine(const ServiceClient& client, const TaskView& task,
+                        std::chrono::steady_clock::time_point started, std::int64_t bytesAtStart) {
+  DownloadEnd end;
+  end.task = task;
+  end.waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - started);
+  end.bytesAtStart = bytesAtStart;
+  if (task.status == status_text::kCompleted) {
+    try {
+      const auto answer = client.Call(ChecksumRequest(task.id), "no checksum");
+      end.expectedChecksum = answer.value(member::kExpectedChecksum, std::string());
+      end.actualChecksum = answer.value(member::kActualChecksum, std::string());
+    } catch (const std::exception&) {
+      end.expectedChecksum.clear();
+      end.actualChecksum.clear();
+    }
+  }
+  return RenderClosingLine(end);
+}
+
 std::chrono::milliseconds NextPoll(std::chrono::steady_clock::duration answerTime) {
   const auto scaled = std::chrono::duration_cast<std::chrono::milliseconds>(4 * answerTime);
   return std::clamp(scaled, kEndCheckInterval, kPollInterval);
@@ -70,6 +94,8 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
   std::string lastStatus;
   std::optional<std::chrono::steady_clock::time_point> lastPlainLine;
   std::optional<std::chrono::steady_clock::time_point> lastRedraw;
+  const auto started = std::chrono::steady_clock::now();
+  std::optional<std::int64_t> bytesAtStart;
   while (!platform::StopSignalReceived()) {
     const auto asked = std::chrono::steady_clock::now();
     nlohmann::json answer;
@@ -85,6 +111,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
                            " is no longer listed by the service (was it deleted?)");
     }
 
+    if (!bytesAtStart) bytesAtStart = task->downloadedBytes;
     const auto now = std::chrono::steady_clock::now();
     const bool changed = task->status != lastStatus;
     if (console.IsTerminal()) {
@@ -103,6 +130,7 @@ int WaitForDownload(const ServiceClient& client, Console& console, const std::st
 
     if (HasEnded(*task)) {
       console.EndRedraw();
+      if (!task->isTorrent) console.Line(ClosingLine(client, *task, started, *bytesAtStart));
       if (task->status == status_text::kCompleted) return kExitSuccess;
       throw DownloadFailed(EndText(*task));
     }

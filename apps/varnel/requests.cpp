@@ -159,6 +159,10 @@ nlohmann::json UpdateUrlRequest(const std::string& id, const std::string& url) {
   return Utf8Only({{member::kType, command::kUpdateDownloadUrl}, {member::kId, id}, {member::kUrl, url}});
 }
 
+nlohmann::json ChecksumRequest(const std::string& id) {
+  return ControlRequest(command::kGetDownloadChecksum, id);
+}
+
 nlohmann::json DeleteRequest(const std::string& id, bool deleteFile) {
   RequireId(id);
   return {{member::kType, command::kDeleteDownload},
@@ -168,18 +172,19 @@ nlohmann::json DeleteRequest(const std::string& id, bool deleteFile) {
 
 nlohmann::json SpeedLimitRequest(const std::string& id, const std::string& rate) {
   RequireId(id);
+  auto request = GlobalSpeedLimitRequest(rate);
+  request[member::kType] = command::kSetSpeedLimiter;
+  request[member::kId] = id;
+  return request;
+}
+
+nlohmann::json GlobalSpeedLimitRequest(const std::string& rate) {
   std::string lower = rate;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "off") {
-    return {{member::kType, command::kSetSpeedLimiter},
-            {member::kId, id},
-            {member::kEnabled, false},
-            {member::kMaxSpeedBytesPerSecond, 0}};
-  }
-  return {{member::kType, command::kSetSpeedLimiter},
-          {member::kId, id},
-          {member::kEnabled, true},
-          {member::kMaxSpeedBytesPerSecond, RateOrUsageError(rate)}};
+  const bool off = lower == "off";
+  return {{member::kType, command::kSetGlobalSpeedLimit},
+          {member::kEnabled, !off},
+          {member::kMaxSpeedBytesPerSecond, off ? 0 : RateOrUsageError(rate)}};
 }
 
 }  // namespace vn::cli

@@ -53,9 +53,15 @@ nlohmann::json UpdateUrlRequest(const std::string& id, const std::string& url);
 
 nlohmann::json DeleteRequest(const std::string& id, bool deleteFile);
 
+// get_download_checksum.
+nlohmann::json ChecksumRequest(const std::string& id);
+
 // set_speed_limiter. rate is a human rate, or "off" (any case) to switch the
 // limiter off.
 nlohmann::json SpeedLimitRequest(const std::string& id, const std::string& rate);
+
+// set_global_speed_limit, with rate as for SpeedLimitRequest.
+nlohmann::json GlobalSpeedLimitRequest(const std::string& rate);
 
 // folder made absolute against currentFolder, without "." and ".." parts or a
 // trailing separator.

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/engine/fake_wait_clock.h"
@@ -66,6 +68,45 @@ TEST(SpeedLimiter, WaitsExactlyAsLongAsTheLimitDemands) {
     control.stopRequested.store(c.stopped);
     for (const std::int64_t chunk : c.chunks) ThrottleTransfer(control, chunk);
     EXPECT_EQ(clock.Waited(), c.waited) << c.limit << " / " << c.chunks.size() << " chunks";
+  }
+}
+
+// Two runs share one global limit on top of their own: each chunk waits until
+// the chunks before it, of either run, have passed at the global pace, and
+// for its own run's window as well.
+TEST(SpeedLimiter, GlobalLimitCapsTheSumOfAllRuns) {
+  using std::chrono::milliseconds;
+  struct Case {
+    std::int64_t global;                               // 0: off
+    std::int64_t ownOfFirst;                           // 0: off
+    std::vector<std::pair<int, std::int64_t>> chunks;  // run 0 or 1, bytes
+    milliseconds waited;
+  };
+  const Case cases[] = {
+      {1000, 0, {{0, 1000}, {1, 1000}}, milliseconds(1000)},
+      {1000, 0, {{0, 500}, {1, 500}, {0, 500}, {1, 500}}, milliseconds(1500)},
+      {1000, 0, {{0, 1000}, {1, 1000}, {0, 1000}, {1, 1000}}, milliseconds(3000)},
+      {1000, 0, {{0, 999}}, milliseconds(0)},
+      {1000, 500, {{0, 1000}}, milliseconds(1000)},
+      {500, 1000, {{0, 1000}, {1, 1}}, milliseconds(2000)},
+      {500, 1000, {{0, 1000}, {0, 1000}}, milliseconds(2000)},
+      {0, 0, {{0, 1 << 30}, {1, 1 << 30}}, milliseconds(0)},
+  };
+  for (const Case& c : cases) {
+    test::FakeWaitClock clock;
+    auto global = std::make_shared<GlobalSpeedLimit>();
+    global->clock = &clock;
+    SetGlobalSpeedLimit(*global, c.global > 0, c.global);
+    DownloadControl runs[2];
+    for (DownloadControl& run : runs) {
+      run.clock = &clock;
+      run.globalLimit = global;
+      ResetThrottleWindow(run);
+    }
+    runs[0].speedLimitEnabled.store(c.ownOfFirst > 0);
+    runs[0].speedLimit.store(c.ownOfFirst);
+    for (const auto& [run, bytes] : c.chunks) ThrottleTransfer(runs[run], bytes);
+    EXPECT_EQ(clock.Waited(), c.waited) << c.global << " / " << c.ownOfFirst;
   }
 }
 

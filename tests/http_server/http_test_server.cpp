@@ -325,6 +325,9 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
       if (!options.lastModified.empty()) {
         extraHeaders += "Last-Modified: " + options.lastModified + "\r\n";
       }
+      if (!options.contentDisposition.empty()) {
+        extraHeaders += "Content-Disposition: " + options.contentDisposition + "\r\n";
+      }
       std::int64_t rangeFirst = 0;
       std::int64_t rangeLast = 0;
       const auto rangeHeader = request.headers.find("range");

@@ -23,6 +23,7 @@ struct ResourceOptions {
   bool contentRangeTotalUnknown = false;  // 206 with "Content-Range: bytes a-b/*"
   std::string etag;                // sent when not empty (give the quotes yourself)
   std::string lastModified;        // sent when not empty
+  std::string contentDisposition;  // sent as it is when not empty
   int failFirstRequests = 0;       // answer the first N requests with failStatus
   int failStatus = 503;            // e.g. 503, 429, 404
   int failFromRequest = -1;        // >= 0: from request N+1 on, answer failStatus

@@ -49,6 +49,9 @@ TEST_F(TorrentEngineTest, AddBeforeStartReportsNotRunning) {
   error.clear();
   EXPECT_EQ(engine->AddFromTorrentFile("/nowhere/x.torrent", SavePath(), error), "");
   EXPECT_EQ(error, "Torrent engine is not running");
+  error.clear();
+  EXPECT_FALSE(engine->SetDownloadRateLimit(1024, error));
+  EXPECT_EQ(error, "Torrent engine is not running");
 }
 
 TEST_F(TorrentEngineTest, OperationsBeforeStartFindNothingAndWriteNothing) {

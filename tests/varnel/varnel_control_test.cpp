@@ -40,6 +40,9 @@ TEST_F(VarnelControl, PauseResumeLimitCancelRetryAndDeleteReachTheService) {
 
   EXPECT_EQ(Succeed({"limit", id, "100K"}), "Limited " + id + " to 100 KiB/s.\n");
   EXPECT_EQ(Succeed({"limit", id, "off"}), "Removed the speed limit of " + id + ".\n");
+  EXPECT_EQ(Succeed({"limit", "--global", "5M"}), "Limited all downloads together to 5 MiB/s.\n");
+  EXPECT_EQ(Succeed({"limit", "--global", "off"}), "Removed the global speed limit.\n");
+  EXPECT_EQ(RunVarnel({"limit", "--global", "0"}).exitCode, 2);
   EXPECT_EQ(StatusOf(id), "Downloading");
 
   EXPECT_EQ(Succeed({"cancel", id}), "Cancelled " + id + ".\n");

@@ -23,6 +23,10 @@ TEST_F(VarnelDownloads, AddWaitDownloadsIntoARelativeFolderAndExitsZero) {
   EXPECT_EQ(result.errors, "");
   EXPECT_EQ(FirstLine(result.output).rfind("dl_", 0), 0u) << result.output;
   EXPECT_NE(result.output.find(" Completed 100.0%"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("\ncopy.bin: 3 MiB in "), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find(", SHA-256 verified " + Sha256Hex(content).substr(0, 16) + "\n"),
+            std::string::npos)
+      << result.output;
   EXPECT_FALSE(HasControlCharacters(result.output)) << result.output;
   const auto file = work.path() / "out" / "copy.bin";
   ASSERT_TRUE(std::filesystem::exists(file));

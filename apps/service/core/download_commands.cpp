@@ -12,6 +12,7 @@
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/free_file_name.h"
+#include "apps/service/core/server_file_name.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/core/url_file_name.h"
 #include "apps/service/engine/download_engine.h"
@@ -90,8 +91,11 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   if (HasZeroByte(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
   if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
   outputPath = ResolveOutputFolder(outputPath);
+  // A URL such as ".../get?id=42" names no file; the server may, once probed.
+  bool nameFromServerAllowed = false;
   if (fileName.empty()) {
-    fileName = FitFileName(FileNameFromUrl(url));
+    fileName = FileNameFromUrl(url);
+    nameFromServerAllowed = fileName == kDefaultFileName || !HasFileExtension(fileName);
   } else if (!IsSafeFileName(fileName)) {
     return ErrorAnswer(kInvalidFileName);
   } else if (!FileNameFits(fileName)) {
@@ -111,6 +115,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   task.connectionCount = connectionCount;
   task.useSpeedLimiter = useSpeedLimiter;
   task.maxSpeedBytesPerSecond = maxSpeed;
+  task.nameFromServerAllowed = nameFromServerAllowed;
   task.status = DownloadStatus::Queued;
   {
     std::lock_guard<std::mutex> lock(mutex);

@@ -117,6 +117,12 @@ void DownloadService::Start() {
     std::lock_guard<std::mutex> lock(sink->mutex);
     if (sink->service != nullptr) sink->service->OnTaskUpdate(update);
   });
+  engine->SetFileNameCallback(
+      [sink = updateSink](const DownloadTask& run, const std::string& contentDisposition) {
+        std::lock_guard<std::mutex> lock(sink->mutex);
+        if (sink->service == nullptr) return run.fileName;
+        return sink->service->SettleFileName(run, contentDisposition);
+      });
   pipeServer->SetHandler([this](const std::string& request) { return HandleRequest(request); });
   pipeServer->Start();
 

@@ -45,6 +45,11 @@ class DownloadService {
   // Merges an engine report into the list and the store. Any engine thread.
   void OnTaskUpdate(const DownloadTask& update);
 
+  // The name a run whose task has nameFromServerAllowed goes on with, given
+  // the probe's Content-Disposition: the server's name, made safe and free,
+  // stored as the task's name. Takes `mutex`. Any engine thread.
+  std::string SettleFileName(const DownloadTask& run, const std::string& contentDisposition);
+
   // Answers one request text with one response text; never throws for
   // standard exceptions. Pipe server thread.
   std::string HandleRequest(const std::string& request);
@@ -62,6 +67,8 @@ class DownloadService {
   std::string HandleRetryDownload(const std::string& request);
   std::string HandleSetSpeedLimiter(const std::string& request);
   std::string HandleUpdateDownloadUrl(const std::string& request);
+  std::string HandleSetGlobalSpeedLimit(const std::string& request);
+  std::string HandleGetDownloadChecksum(const std::string& request);
 
   // Answers a torrent id for the four routed commands.
   std::string RouteTorrentCommand(const std::string& type, const std::string& id, bool deleteFile);

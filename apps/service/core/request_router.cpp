@@ -20,7 +20,7 @@ std::string DownloadService::HandleRequest(const std::string& request) {
     Handler handler;
   };
   // Written once: dispatch order is this table's order.
-  static const std::array<Command, 10> kCommands = {{
+  static const std::array<Command, 12> kCommands = {{
       {command::kListDownloads,
        [](DownloadService& s, const std::string&) { return s.HandleListDownloads(); }},
       {command::kEnqueueDownload,
@@ -41,6 +41,10 @@ std::string DownloadService::HandleRequest(const std::string& request) {
        [](DownloadService& s, const std::string& r) { return s.HandleSetSpeedLimiter(r); }},
       {command::kUpdateDownloadUrl,
        [](DownloadService& s, const std::string& r) { return s.HandleUpdateDownloadUrl(r); }},
+      {command::kSetGlobalSpeedLimit,
+       [](DownloadService& s, const std::string& r) { return s.HandleSetGlobalSpeedLimit(r); }},
+      {command::kGetDownloadChecksum,
+       [](DownloadService& s, const std::string& r) { return s.HandleGetDownloadChecksum(r); }},
   }};
 
   try {

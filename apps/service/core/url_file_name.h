@@ -4,10 +4,15 @@
 
 namespace vn {
 
-// The file name a download takes from its URL when the client names none: the
-// text after the URL's last "/", query and fragment included, or "download.bin"
-// when that text is not a safe file name. Never a name that points outside the
-// output folder, holds a "/" or a zero byte.
+// The name of a download whose URL gives none usable.
+inline constexpr const char* kDefaultFileName = "download.bin";
+
+// The file name a download takes from its URL when the client names none, as a
+// browser reads it: the text after the last "/" of the URL without its query
+// and fragment, percent-escapes decoded as UTF-8 (kept as they are when the
+// result is not UTF-8), then made safe by SafeOutsideFileName; kDefaultFileName
+// when nothing usable is left. Never a name that points outside the output
+// folder, holds a "/" or a zero byte.
 std::string FileNameFromUrl(const std::string& url);
 
 }  // namespace vn

@@ -8,10 +8,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
+#include "apps/service/engine/global_speed_limit.h"
 #include "apps/service/engine/wait_clock.h"
+#include "apps/service/task/download_task.h"
 
 namespace vn {
 
@@ -23,6 +27,17 @@ struct DownloadControl {
   std::atomic<bool> pauseRequested{false};
   std::atomic<bool> speedLimitEnabled{false};
   std::atomic<std::int64_t> speedLimit{0};
+
+  // Settles the name of a run whose task has nameFromServerAllowed, given the
+  // probe's raw Content-Disposition (maybe empty); returns the name the run
+  // must use. Called on the run thread with no lock held, before any file of
+  // the download is touched. Empty: the name stays. Set before the run starts.
+  std::function<std::string(const DownloadTask& run, const std::string& contentDisposition)>
+      settleFileName;
+
+  // The engine's limit on all runs together; null when the run has none. Set
+  // before the run starts, then only read.
+  std::shared_ptr<GlobalSpeedLimit> globalLimit;
 
   // Every timed wait of the run reads this clock. Not owned; it outlives the
   // control block. Set before the run starts, then only read.

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "apps/service/engine/download_control.h"
+#include "apps/service/engine/global_speed_limit.h"
 #include "apps/service/engine/run_slots.h"
 #include "apps/service/engine/speed_limiter.h"
 #include "apps/service/engine/task_runner.h"
@@ -51,8 +52,14 @@ void DownloadEngine::SetTaskUpdateCallback(TaskUpdateCallback callback) {
 
 void DownloadEngine::SetWaitClock(WaitClock& clock) { waitClock = &clock; }
 
+void DownloadEngine::SetFileNameCallback(FileNameCallback callback) {
+  settleFileName = std::move(callback);
+}
+
 DownloadEngine::DownloadEngine(std::size_t maxActiveRuns)
-    : waitClock(&SteadyWaitClock()), slots(std::make_shared<RunSlots>(maxActiveRuns)) {}
+    : waitClock(&SteadyWaitClock()),
+      slots(std::make_shared<RunSlots>(maxActiveRuns)),
+      globalLimit(std::make_shared<GlobalSpeedLimit>()) {}
 
 void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   auto control = std::make_shared<DownloadControl>();
@@ -60,6 +67,8 @@ void DownloadEngine::Queue(const DownloadTask& task, StartMode mode) {
   ResetThrottleWindow(*control);
   control->speedLimitEnabled.store(task.useSpeedLimiter && task.maxSpeedBytesPerSecond > 0);
   control->speedLimit.store(task.maxSpeedBytesPerSecond);
+  control->globalLimit = globalLimit;
+  control->settleFileName = settleFileName;
 
   RunRegistry& registry = Registry();
   std::shared_ptr<DownloadControl> replaced;
@@ -157,6 +166,10 @@ void DownloadEngine::SetSpeedLimit(const std::string& id, bool enabled,
     control->speedLimit.store(bytesPerSecond < 0 ? 0 : bytesPerSecond);
     ResetThrottleWindow(*control);
   }
+}
+
+void DownloadEngine::SetGlobalSpeedLimit(bool enabled, std::int64_t bytesPerSecond) {
+  vn::SetGlobalSpeedLimit(*globalLimit, enabled, bytesPerSecond);
 }
 
 }  // namespace vn

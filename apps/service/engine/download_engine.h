@@ -13,6 +13,7 @@ namespace vn {
 
 class RunSlots;
 class WaitClock;
+struct GlobalSpeedLimit;
 
 // Failure text of a waiting run whose thread could not be started.
 inline constexpr const char* kRunNotStarted = "Failed to start the download";
@@ -43,6 +44,14 @@ class DownloadEngine {
   // Called before Queue.
   void SetWaitClock(WaitClock& clock);
 
+  // Settles the file name of a run whose task has nameFromServerAllowed, from
+  // the first probe's raw Content-Disposition; returns the name the run uses.
+  // Called on run threads, never with an engine lock held. Set once before
+  // Queue; without one such runs keep their names.
+  using FileNameCallback =
+      std::function<std::string(const DownloadTask& run, const std::string& contentDisposition)>;
+  void SetFileNameCallback(FileNameCallback callback);
+
   // Starts a run of a copy of task, or lets it wait for a slot, and returns
   // at once. The run waits until
   // every earlier run of the id has ended before it touches the download's
@@ -59,11 +68,16 @@ class DownloadEngine {
   bool Resume(const std::string& id);
   bool IsRunning(const std::string& id) const;
   void SetSpeedLimit(const std::string& id, bool enabled, std::int64_t bytesPerSecond);
+  // Caps the sum of all runs of this engine, those running and those to come,
+  // on top of each run's own limit; off unless enabled and bytesPerSecond >= 1.
+  void SetGlobalSpeedLimit(bool enabled, std::int64_t bytesPerSecond);
 
  private:
   TaskUpdateCallback onTaskUpdate;
   WaitClock* waitClock;
+  FileNameCallback settleFileName;
   std::shared_ptr<RunSlots> slots;
+  std::shared_ptr<GlobalSpeedLimit> globalLimit;
 };
 
 }  // namespace vn

@@ -100,6 +100,7 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
     }
     result.etag = head->etag;
     result.lastModified = head->lastModified;
+    result.contentDisposition = head->contentDisposition;
     lastError.clear();
     break;
   }

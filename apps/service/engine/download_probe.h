@@ -18,6 +18,7 @@ struct ProbeResult {
   bool rangeSupport = false;    // 206 with a usable size
   std::string etag;
   std::string lastModified;
+  std::string contentDisposition;  // the raw header, "" when absent
 };
 
 // The total after the last "/" of a Content-Range value, parsed like strtoll

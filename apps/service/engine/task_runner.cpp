@@ -186,6 +186,13 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
 void TaskRun::Prepare(const ProbeResult& probe) {
   task.totalBytes = probe.totalBytes;
   rangeSupport = probe.rangeSupport;
+  // The name may change only while nothing has been written under it.
+  if (task.nameFromServerAllowed && task.segments.empty() && task.downloadedBytes == 0 &&
+      control.settleFileName) {
+    const std::string settled = control.settleFileName(task, probe.contentDisposition);
+    if (!settled.empty()) task.fileName = settled;
+  }
+  task.nameFromServerAllowed = false;
   task.connectionCount =
       EffectiveConnectionCount(rangeSupport, task.totalBytes, task.connectionCount);
 

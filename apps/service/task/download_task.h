@@ -66,6 +66,11 @@ struct DownloadTask {
   // goes. Never stored (a restarted service applies the usual rule), never
   // listed.
   bool urlRefreshed = false;
+  // The client named no file and the URL gave no name with an extension: the
+  // server's own name for the file, from the first probe, may replace it. Set
+  // at enqueue, cleared once a probe has settled the name. Never stored, never
+  // listed.
+  bool nameFromServerAllowed = false;
 };
 
 // Sets downloadedBytes and every segment's downloadedBytes to 0 (the segment

@@ -14,8 +14,10 @@
 #include <libtorrent/magnet_uri.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
+#include <libtorrent/settings_pack.hpp>
 #include <libtorrent/torrent_flags.hpp>
 #include <libtorrent/torrent_info.hpp>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -421,6 +423,20 @@ std::vector<DownloadTask> TorrentEngine::Snapshot() {
   tasks.reserve(impl->registry.size());
   for (const auto& [id, entry] : impl->registry) tasks.push_back(SnapshotOfTorrent(entry));
   return tasks;
+}
+
+bool TorrentEngine::SetDownloadRateLimit(std::int64_t bytesPerSecond, std::string& error) {
+  std::lock_guard lock(impl->mutex);
+  if (!impl->running || !impl->session) {
+    error = error_text::kTorrentEngineNotRunning;
+    return false;
+  }
+  lt::settings_pack pack;
+  pack.set_int(lt::settings_pack::download_rate_limit,
+               static_cast<int>(
+                   std::clamp<std::int64_t>(bytesPerSecond, 0, std::numeric_limits<int>::max())));
+  impl->session->apply_settings(std::move(pack));
+  return true;
 }
 
 int TorrentEngine::ListenPort() {

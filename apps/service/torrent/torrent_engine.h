@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -63,6 +64,12 @@ class TorrentEngine {
   bool Resume(const std::string& id);
   // deleteFiles asks libtorrent to delete the downloaded files (asynchronously).
   bool Remove(const std::string& id, bool deleteFiles);
+
+  // Sets the session's download rate limit in bytes per second; 0 lifts it,
+  // and a figure beyond libtorrent's range is taken as its largest. False with
+  // error "Torrent engine is not running" when there is no session. The limit
+  // lasts as long as the session.
+  bool SetDownloadRateLimit(std::int64_t bytesPerSecond, std::string& error);
 
   // One task per torrent (isTorrent true, no segments), in no particular order.
   std::vector<DownloadTask> Snapshot();

@@ -31,4 +31,9 @@ bool TorrentEngine::Remove(const std::string&, bool) { return false; }
 std::vector<DownloadTask> TorrentEngine::Snapshot() { return {}; }
 int TorrentEngine::ListenPort() { return 0; }
 
+bool TorrentEngine::SetDownloadRateLimit(std::int64_t, std::string& error) {
+  error = error_text::kTorrentEngineNotRunning;
+  return false;
+}
+
 }  // namespace vn
