@@ -3,6 +3,7 @@
 // removes nothing but <outputPath>/<fileName>, its ".segments" folder and that
 // folder's entries, with symbolic links planted inside and beside the output
 // folder pointing out of it.
+#include <map>
 #include <set>
 
 #include "apps/service/core/url_file_name.h"
@@ -38,25 +39,44 @@ void Plant() {
   fs::create_symlink("../../outside/0.part", out / "x.segments" / "2.part");
 }
 
-std::set<fs::path> Entries() {
-  std::set<fs::path> entries;
+// Everything planted, found once, with its type and, for a link, what it
+// names; the walk never follows the links, so these are exactly the entries a
+// removal may take away.
+struct Planted {
+  fs::file_type type;
+  fs::path linkTarget;
+};
+std::map<fs::path, Planted> planted;
+
+void RecordPlanted() {
   for (const auto& entry : fs::recursive_directory_iterator(sandbox)) {
-    entries.insert(entry.path().lexically_normal());
+    const auto type = entry.symlink_status().type();
+    planted[entry.path().lexically_normal()] = {
+        type, type == fs::file_type::symlink ? fs::read_symlink(entry.path()) : fs::path()};
   }
-  return entries;
 }
 
-// Everything planted, found once; the walk never follows the links, so these
-// are exactly the entries a removal may take away.
-std::set<fs::path> planted;
+// Puts back what a removal took, parents first (the set's order), as planted.
+void Restore(const std::set<fs::path>& missing) {
+  for (const auto& path : missing) {
+    const auto& entry = planted.at(path);
+    if (entry.type == fs::file_type::directory) {
+      fs::create_directory(path);
+    } else if (entry.type == fs::file_type::symlink) {
+      fs::create_symlink(entry.linkTarget, path);
+    } else {
+      Touch(path);
+    }
+  }
+}
 
 // Planted entries that are gone (links as links). Checking each one costs a
 // lstat, far less than walking the tree and planting it afresh for every input.
 std::set<fs::path> Missing() {
   std::set<fs::path> missing;
-  for (const auto& path : planted) {
+  for (const auto& each : planted) {
     std::error_code ignored;
-    if (!fs::exists(fs::symlink_status(path, ignored))) missing.insert(path);
+    if (!fs::exists(fs::symlink_status(each.first, ignored))) missing.insert(each.first);
   }
   return missing;
 }
@@ -75,7 +95,7 @@ void CheckRemoval(const std::string& fileName) {
     if (path == finalFile || path == segments || path.parent_path() == segments) continue;
     vn::fuzz::Fail("removed " + path.string() + " for file name " + fileName);
   }
-  Plant();
+  Restore(missing);
 }
 
 }  // namespace
@@ -83,7 +103,7 @@ void CheckRemoval(const std::string& fileName) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   sandbox = vn::fuzz::MakePrivateRoot() / "names";
   Plant();
-  planted = Entries();
+  RecordPlanted();
   return 0;
 }
 
