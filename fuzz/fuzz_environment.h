@@ -11,10 +11,11 @@
 
 namespace vn::fuzz {
 
-// Creates a fresh folder under TMPDIR (or /tmp) and points HOME, LOCALAPPDATA,
-// XDG_RUNTIME_DIR, XDG_DATA_HOME, XDG_STATE_HOME, XDG_CONFIG_HOME and
-// XDG_DOWNLOAD_DIR into it, so nothing a target does reaches the user's files.
-// The folder is removed when the process exits normally. Call once, first.
+// Creates a fresh folder under TMPDIR (else /dev/shm, else /tmp) and points
+// HOME, LOCALAPPDATA, XDG_RUNTIME_DIR, XDG_DATA_HOME, XDG_STATE_HOME,
+// XDG_CONFIG_HOME and XDG_DOWNLOAD_DIR into it, so nothing a target does
+// reaches the user's files. The folder is removed when the process exits
+// normally. Call once, first.
 std::filesystem::path MakePrivateRoot();
 
 // Prints what failed and aborts.

@@ -5,6 +5,7 @@
 // <outputPath>/<fileName>, its ".segments" folder and that folder's entries,
 // with symbolic links planted inside and beside the output folder pointing out
 // of it.
+#include <map>
 #include <set>
 
 #include "apps/protocol/json_text.h"
@@ -42,36 +43,71 @@ void Plant() {
   fs::create_symlink("../../outside/0.part", out / "x.segments" / "2.part");
 }
 
-std::set<fs::path> Entries() {
-  std::set<fs::path> entries;
+// Everything planted, found once, with its type and, for a link, what it
+// names; the walk never follows the links, so these are exactly the entries a
+// removal may take away.
+struct Planted {
+  fs::file_type type;
+  fs::path linkTarget;
+};
+std::map<fs::path, Planted> planted;
+
+void RecordPlanted() {
   for (const auto& entry : fs::recursive_directory_iterator(sandbox)) {
-    entries.insert(entry.path().lexically_normal());
+    const auto type = entry.symlink_status().type();
+    planted[entry.path().lexically_normal()] = {
+        type, type == fs::file_type::symlink ? fs::read_symlink(entry.path()) : fs::path()};
   }
-  return entries;
+}
+
+// Puts back what a removal took, parents first (the set's order), as planted.
+void Restore(const std::set<fs::path>& missing) {
+  for (const auto& path : missing) {
+    const auto& entry = planted.at(path);
+    if (entry.type == fs::file_type::directory) {
+      fs::create_directory(path);
+    } else if (entry.type == fs::file_type::symlink) {
+      fs::create_symlink(entry.linkTarget, path);
+    } else {
+      Touch(path);
+    }
+  }
+}
+
+// Planted entries that are gone (links as links). Checking each one costs a
+// lstat, far less than walking the tree and planting it afresh for every input.
+std::set<fs::path> Missing() {
+  std::set<fs::path> missing;
+  for (const auto& each : planted) {
+    std::error_code ignored;
+    if (!fs::exists(fs::symlink_status(each.first, ignored))) missing.insert(each.first);
+  }
+  return missing;
 }
 
 void CheckRemoval(const std::string& fileName) {
-  Plant();
-  const auto before = Entries();
   vn::DownloadTask task;
   task.outputPath = (sandbox / "out").string();
   task.fileName = fileName;
   vn::RemoveDownloadFiles(task, true);
-  const auto after = Entries();
+  const auto missing = Missing();
+  if (missing.empty()) return;
 
   const auto finalFile = (sandbox / "out" / fileName).lexically_normal();
   const auto segments = fs::path(finalFile.string() + ".segments");
-  for (const auto& path : before) {
-    if (after.count(path) > 0) continue;
+  for (const auto& path : missing) {
     if (path == finalFile || path == segments || path.parent_path() == segments) continue;
     vn::fuzz::Fail("removed " + path.string() + " for file name " + fileName);
   }
+  Restore(missing);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   sandbox = vn::fuzz::MakePrivateRoot() / "names";
+  Plant();
+  RecordPlanted();
   return 0;
 }
 

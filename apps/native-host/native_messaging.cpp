@@ -10,8 +10,9 @@ namespace vn {
 namespace {
 
 // The body is read in pieces, so a length prefix that lies costs memory only for
-// the bytes that really arrive.
-constexpr std::size_t kReadChunkBytes = 1024 * 1024;
+// the bytes that really arrive. Small enough that each refused or cut-short
+// message does not zero a fresh megabyte; the string still grows geometrically.
+constexpr std::size_t kReadChunkBytes = 64 * 1024;
 
 bool ReadExactly(std::FILE* input, char* buffer, std::size_t count) {
   return std::fread(buffer, 1, count, input) == count;
