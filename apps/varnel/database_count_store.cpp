@@ -1,4 +1,4 @@
-#include "apps/service/store/download_store.h"
+#include "apps/database/stored_download_count.h"
 #include "apps/varnel/database_count.h"
 
 namespace vn::cli {

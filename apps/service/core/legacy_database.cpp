@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "apps/service/store/download_store.h"
+#include "apps/database/stored_download_count.h"
 #include "platform/file_replace.h"
 #include "platform/locations.h"
 

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <utility>
 
-#include "apps/service/store/sqlite_handles.h"
+#include "apps/database/sqlite_handles.h"
+#include "apps/database/store_schema.h"
 #include "apps/service/store/statement_cache.h"
-#include "apps/service/store/store_schema.h"
 
 namespace vn {
 namespace {
@@ -301,20 +301,6 @@ void DownloadStore::Delete(const std::string& id) {
   sqlite3_stmt* statement = statements.Get(db, schema::kDeleteDownload);
   BindText(statement, 1, id);
   CheckSqlite(sqlite3_step(statement), db);
-}
-
-int CountStoredDownloads(const std::filesystem::path& path) {
-  // Opened without the create flag: a candidate that vanished meanwhile must
-  // not come back as an empty file.
-  SqliteConnection connection = OpenExistingDatabase(path.string());
-  if (!connection) return -1;
-  sqlite3_stmt* raw = nullptr;
-  const int prepared =
-      sqlite3_prepare_v2(connection.get(), store_schema::kCountDownloads, -1, &raw, nullptr);
-  SqliteStatement statement(raw);
-  if (prepared != SQLITE_OK) return -1;
-  if (sqlite3_step(statement.get()) != SQLITE_ROW) return -1;
-  return sqlite3_column_int(statement.get(), 0);
 }
 
 }  // namespace vn

@@ -9,7 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "apps/service/store/sqlite_handles.h"
+#include "apps/database/sqlite_handles.h"
+#include "apps/database/stored_download_count.h"
 #include "apps/service/store/statement_cache.h"
 #include "apps/service/task/download_task.h"
 
@@ -88,8 +89,5 @@ class DownloadStore {
 // the limiter and the torrent flag are not stored).
 bool SameStoredFields(const DownloadTask& a, const DownloadTask& b);
 
-// Rows of the `downloads` table of the database at path, or -1 when it cannot
-// be opened or counted. Never creates a file.
-int CountStoredDownloads(const std::filesystem::path& path);
 
 }  // namespace vn

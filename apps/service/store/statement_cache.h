@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "apps/service/store/sqlite_handles.h"
+#include "apps/database/sqlite_handles.h"
 
 namespace vn {
 

@@ -1,4 +1,4 @@
-#include "apps/service/store/sqlite_handles.h"
+#include "apps/database/sqlite_handles.h"
 
 #include <stdexcept>
 
