@@ -3,6 +3,7 @@
 // VARNEL_TEST_FILE, as for the HTTP seam's test).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "tests/engine/engine_test_support.h"
@@ -86,6 +87,23 @@ TEST_F(ServedDownload, PauseKeepsProgressAndResumeCompletes) {
   ASSERT_TRUE(end);
   EXPECT_EQ(end->status, DownloadStatus::Completed) << end->failureReason;
   EXPECT_TRUE(ReadFile(folder.path() / "file.bin") == content);
+}
+
+// The limit holds through WinHTTP's reads too: the file takes at least the time
+// its bytes beyond the first second's budget need. Only a lower bound: a slow
+// machine may take longer.
+TEST_F(ServedDownload, SpeedLimitHoldsTheRate) {
+  const auto limit = static_cast<std::int64_t>(content.size() / 3);
+  TempFolder folder;
+  DownloadTask task = MakeTask(ServedUrl(), folder.path(), "file.bin", 4);
+  task.useSpeedLimiter = true;
+  task.maxSpeedBytesPerSecond = limit;
+  const auto started = std::chrono::steady_clock::now();
+  const DownloadTask end = RunToEnd(task);
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+  EXPECT_TRUE(ReadFile(folder.path() / "file.bin") == content);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
 }
 
 }  // namespace
