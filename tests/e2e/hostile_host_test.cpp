@@ -182,6 +182,11 @@ TEST_F(HostileHostTest, EnqueueOnAFullDataDiskIsRefusedAndTheListSurvives) {
 // connections; each download still ends with a clear state, and every
 // list_downloads on the way is answered.
 TEST_F(HostileHostTest, FewDescriptorsStillAnswerAndEndEveryDownload) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers check memory through descriptors of their own, and out of
+  // descriptors they report faults that are not there and end the service.
+  GTEST_SKIP() << "needs a build without sanitizers";
+#endif
   ResourceOptions throttled = Serving(MakeContent(4 * kMiB));
   throttled.bytesPerSecondPerConnection = 4 * kMiB;
   server.SetResource("/file.bin", throttled);

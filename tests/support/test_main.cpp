@@ -6,11 +6,26 @@
 
 #include <csignal>
 #include <filesystem>
+#include <iterator>
 #include <string>
+
+#include "tests/support/wait_until.h"
 
 namespace vn::test {
 void SetTestRoot(const std::filesystem::path& root);
 }
+
+namespace {
+
+// The threads of this process; 0 when they cannot be counted.
+std::ptrdiff_t ThreadCount() {
+  std::error_code error;
+  const std::filesystem::directory_iterator tasks("/proc/self/task", error);
+  if (error) return 0;
+  return std::distance(tasks, std::filesystem::directory_iterator());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -33,7 +48,14 @@ int main(int argc, char** argv) {
   make("XDG_DATA_HOME", root / "xdg-data");
   make("XDG_DOWNLOAD_DIR", root / "downloads");
 
+  const std::ptrdiff_t threadsBefore = ThreadCount();
   const int result = RUN_ALL_TESTS();
+  // Download runs live on detached threads; one that is still ending would be
+  // cut off by the exit, and the leak checker would count its thread state as
+  // lost. Wait (bounded) for the threads to be back to those before the tests
+  // (a sanitizer may keep one of its own).
+  vn::test::WaitUntil([&] { return ThreadCount() <= threadsBefore; }, std::chrono::seconds(3),
+                      std::chrono::milliseconds(5));
   if (getenv("VARNEL_KEEP_TEST_ROOT") == nullptr) {
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
