@@ -33,6 +33,9 @@ in_private_network() {
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 jobs=$(nproc)
+# Most tests wait on sockets and timers, so twice as many as cores run at once
+# in the release and ThreadSanitizer legs.
+waiting_jobs=$((2 * jobs))
 windows_leg=false
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && command -v wine >/dev/null 2>&1; then
   windows_leg=true
@@ -50,8 +53,9 @@ for kind in release sanitize; do
   echo "== tests ($kind)"
   # Tests labelled slow_under_sanitizer (the crash loop) run in the release leg only.
   skip=()
-  if [ "$kind" = sanitize ]; then skip=(-LE slow_under_sanitizer); fi
-  in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$jobs" --timeout 300 \
+  test_jobs=$waiting_jobs
+  if [ "$kind" = sanitize ]; then skip=(-LE slow_under_sanitizer); test_jobs=$jobs; fi
+  in_private_network ctest --test-dir "$root/build/$kind" --output-on-failure -j "$test_jobs" --timeout 300 \
     "${skip[@]}"
 done
 
@@ -67,7 +71,7 @@ tsan_reports="$run_root/tsan"
 mkdir -p "$tsan_reports"
 export TSAN_OPTIONS="suppressions=$root/scripts/tsan-suppressions.txt log_path=$tsan_reports/report second_deadlock_stack=1"
 # The crash loop (slow_under_sanitizer) runs in the release leg only.
-in_private_network ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" --timeout 300 \
+in_private_network ctest --test-dir "$root/build/tsan" --output-on-failure -j "$waiting_jobs" --timeout 300 \
   -E '_NOT_BUILT$|^fuzz_replay_|SixtyFourMiB' -LE slow_under_sanitizer
 if [ -n "$(ls -A "$tsan_reports")" ]; then
   cat "$tsan_reports"/* >&2
