@@ -137,7 +137,7 @@ class Service:
 
     def start(self):
         self.process = subprocess.Popen([str(self.binary)], env=self.env, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True, start_new_session=True)
         line = self.process.stdout.readline()
         if "Download service started." not in line:
             raise RuntimeError("service did not start: " + self.process.stderr.read())
@@ -560,6 +560,10 @@ def main():
     service.start()
     try:
         print(f"machine: {os.cpu_count()} cores; {time.strftime('%Y-%m-%d')}")
+        if os.environ.get("BENCH_ONLY_ENQUEUE"):
+            for _ in range(args.runs):
+                enqueue_while_transferring(service, nginx, www, out)
+            return
         if not os.environ.get("BENCH_ONLY_BATCHES"):
             single_downloads(service, nginx, out, size, big_digest, medium_digest, args.runs)
         batches(service, nginx, www, out, work, args.runs)

@@ -10,6 +10,8 @@
 # /var/tmp/varnel-bench), BENCH_SIZE_MIB (scenario 1 size, default 1024),
 # BENCH_SKIP_SLOW=1 skips the single-connection curl of scenario 2 (about 63 s),
 # BENCH_ONLY_BATCHES=1 skips scenarios 1 and 2 (batches and scale only),
+# BENCH_ONLY_ENQUEUE=1 measures only the enqueue cost while 100 downloads
+# transfer, RUNS times,
 # BENCH_MANY=N adds N downloads of 16 KiB enqueued at once (10000: minutes).
 # BENCH_ONLY_OUTAGE=1 runs only the outage scenario (the server away for
 # BENCH_OUTAGE_SECONDS, default 20, mid-download; every contestant at its

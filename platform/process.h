@@ -34,6 +34,17 @@ void InitializeProcess();
 // threads once held. Call first in main; nothing to do on Windows.
 void KeepAllocatorPoolsSmall();
 
+// Marks the calling thread, and the threads it starts from then on, as bulk
+// work: nice 10 above its own, so that a thread that wakes to answer a client
+// gets a core at once even while transfers keep every core busy. A service
+// runs in a session of its own, and the scheduler shares the processor
+// between sessions first, so this ranks the program's own threads; where it
+// does not (no session groups), transfers also yield to other programs'
+// work. For threads that move bytes; best effort: on Windows, whose scheduler
+// boosts a thread that I/O wakes and whose threads do not inherit priorities,
+// nothing changes.
+void ScheduleAsBulkWork() noexcept;
+
 // Standard input and output carry bytes unchanged (no CR/LF translation on
 // Windows; nothing to do elsewhere). For programs that speak a binary protocol
 // on them; call before the first read or write.

@@ -2,9 +2,13 @@
 #include <malloc.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +105,18 @@ void KeepAllocatorPoolsSmall() {
   // to whatever was last freed, so a long list's buffers stay resident.
   mallopt(M_ARENA_MAX, 2);
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+}
+
+void ScheduleAsBulkWork() noexcept {
+  // Measured with 100 downloads transferring on 2 cores, the service in its
+  // own session: a client's request took 0.1 to 3 ms at nice 0, depending on
+  // when the answering thread found a core, and 0.12 to 0.34 ms at nice 10.
+  // Threads inherit the nice value of the thread that starts them.
+  constexpr int kNiceIncrease = 10;
+  const auto thread = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, thread);
+  if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(nice + kNiceIncrease, 19));
 }
 
 void InitializeProcess() {

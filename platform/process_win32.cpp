@@ -79,6 +79,8 @@ bool StartDetached(const std::filesystem::path& program,
 
 void KeepAllocatorPoolsSmall() {}
 
+void ScheduleAsBulkWork() noexcept {}
+
 void InitializeProcess() {
   // No "program has stopped working" dialog waits for a click on a headless run.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);

@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/process.h"
+
 namespace vn {
 
 RunSlots::RunSlots(std::size_t limit) : slotLimit(std::max<std::size_t>(1, limit)) {}
@@ -26,6 +28,9 @@ void RunSlots::Start(RunBody body, StartFailure onFailure) {
 
 void RunSlots::Launch(RunBody body) {
   std::thread([self = shared_from_this(), body = std::move(body)] {
+    // The run's workers and hasher inherit this, so commands are answered
+    // at once even while every core transfers.
+    platform::ScheduleAsBulkWork();
     body();
     self->Release();
   }).detach();
