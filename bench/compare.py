@@ -173,6 +173,23 @@ class Service:
                 return int(line.split()[1]) / 1024
         return 0.0
 
+    def enqueue(self, url, folder, name):
+        """enqueue_download; returns (answer, round trip in ms)."""
+        t = time.monotonic()
+        answer = self.ask({"type": "enqueue_download", "url": url, "outputPath": str(folder),
+                           "fileName": name})
+        return answer, (time.monotonic() - t) * 1000
+
+    def wait_all_ended(self, seconds, pause, each_poll=lambda: None):
+        """Polls list_downloads until every download has ended (each_poll runs
+        before each poll) or seconds pass."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            each_poll()
+            if all(t["status"] in ENDED for t in self.ask({"type": "list_downloads"})["downloads"]):
+                return
+            time.sleep(pause)
+
     def delete_all(self, delete_files=True):
         for task in self.ask({"type": "list_downloads"})["downloads"]:
             self.ask({"type": "delete_download", "id": task["id"], "deleteFile": delete_files})
@@ -267,6 +284,17 @@ def process_threads(pid):
     return 0
 
 
+class PeakThreads:
+    """The most threads a process was seen with."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.threads = process_threads(pid)
+
+    def sample(self):
+        self.threads = max(self.threads, process_threads(self.pid))
+
+
 def make_batch(www, folder, count, size):
     files = []
     for i in range(count):
@@ -282,21 +310,14 @@ def varnel_batch(service, nginx, folder, files, out):
     """Enqueues every URL in a row, then polls list_downloads to the end.
     Returns (wall s, peak threads, peak RSS MiB)."""
     service.reset_peak_rss()
-    threads = process_threads(service.process.pid)
+    peak = PeakThreads(service.process.pid)
     start = time.monotonic()
     for f in files:
-        service.ask({"type": "enqueue_download", "url": nginx.url(f"{folder}/{f.name}"),
-                     "outputPath": str(out), "fileName": f.name})
-        threads = max(threads, process_threads(service.process.pid))
-    deadline = start + 600
-    while time.monotonic() < deadline:
-        threads = max(threads, process_threads(service.process.pid))
-        listed = service.ask({"type": "list_downloads"})["downloads"]
-        if all(task["status"] in ENDED for task in listed):
-            break
-        time.sleep(0.02)
+        service.enqueue(nginx.url(f"{folder}/{f.name}"), out, f.name)
+        peak.sample()
+    service.wait_all_ended(600, 0.02, peak.sample)
     wall = time.monotonic() - start
-    return wall, threads, service.peak_rss_mib()
+    return wall, peak.threads, service.peak_rss_mib()
 
 
 def aria_batch(nginx, folder, files, out, work):
@@ -350,21 +371,12 @@ def enqueue_while_transferring(service, nginx, www, out):
     files = sorted((www / "small").iterdir())
     target = out / "busy"
     target.mkdir(parents=True, exist_ok=True)
-    times = []
-    for f in files:
-        t = time.monotonic()
-        service.ask({"type": "enqueue_download", "url": nginx.url(f"small/{f.name}"),
-                     "outputPath": str(target), "fileName": f.name})
-        times.append((time.monotonic() - t) * 1000)
+    times = [service.enqueue(nginx.url(f"small/{f.name}"), target, f.name)[1] for f in files]
     transferring = sum(1 for task in service.ask({"type": "list_downloads"})["downloads"]
                        if task["status"] not in ENDED)
     print(f"\n  enqueue_download: median {statistics.median(times[20:]):.2f} ms over the last "
           f"80 of 100, {transferring} not ended at the last (target <= 1 ms)")
-    deadline = time.monotonic() + 300
-    while time.monotonic() < deadline:
-        if all(t["status"] in ENDED for t in service.ask({"type": "list_downloads"})["downloads"]):
-            break
-        time.sleep(0.2)
+    service.wait_all_ended(300, 0.2)
     service.delete_all()
     shutil.rmtree(target, ignore_errors=True)
 
@@ -395,20 +407,12 @@ def scale(service, nginx, www, out):
 
     files = sorted((www / "small").iterdir())
     digests = {f.name: sha256_file(f) for f in files}
-    ids = []
     for f in files:
-        answer = service.ask({"type": "enqueue_download", "url": nginx.url(f"small/{f.name}"),
-                              "outputPath": str(out / "many"), "fileName": f.name})
-        ids.append(answer["id"])
+        service.enqueue(nginx.url(f"small/{f.name}"), out / "many", f.name)
     t = time.monotonic()
     service.ask_raw({"type": "list_downloads"})
     during = (time.monotonic() - t) * 1000
-    deadline = time.monotonic() + 300
-    while time.monotonic() < deadline:
-        statuses = [task["status"] for task in service.ask({"type": "list_downloads"})["downloads"]]
-        if all(s in ("Completed", "Failed") for s in statuses):
-            break
-        time.sleep(0.2)
+    service.wait_all_ended(300, 0.2)
     good = sum(1 for f in files if (out / "many" / f.name).exists()
                and sha256_file(out / "many" / f.name) == digests[f.name])
     print(f"  {len(files)} downloads at once: {good} completed with correct SHA-256; "
@@ -426,24 +430,16 @@ def many_at_once(service, nginx, www, out, count):
     shutil.rmtree(target, ignore_errors=True)
     target.mkdir(parents=True)
     service.reset_peak_rss()
-    threads = process_threads(service.process.pid)
+    peak = PeakThreads(service.process.pid)
     times = []
     start = time.monotonic()
     for f in files:
-        t = time.monotonic()
-        service.ask({"type": "enqueue_download", "url": nginx.url(f"many16/{f.name}"),
-                     "outputPath": str(target), "fileName": f.name})
-        times.append((time.monotonic() - t) * 1000)
+        times.append(service.enqueue(nginx.url(f"many16/{f.name}"), target, f.name)[1])
         if len(times) % 100 == 0:
-            threads = max(threads, process_threads(service.process.pid))
+            peak.sample()
     enqueued = time.monotonic() - start
-    deadline = time.monotonic() + 1800
-    while time.monotonic() < deadline:
-        threads = max(threads, process_threads(service.process.pid))
-        listed = service.ask({"type": "list_downloads"})["downloads"]
-        if all(task["status"] in ENDED for task in listed):
-            break
-        time.sleep(0.5)
+    service.wait_all_ended(1800, 0.5, peak.sample)
+    threads = peak.threads
     wall = time.monotonic() - start
     rss = service.peak_rss_mib()
     good = sum(1 for f in files if (target / f.name).exists()
