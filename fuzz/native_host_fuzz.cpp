@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <nlohmann/json.hpp>
 
 #include "apps/native-host/native_host.h"
+#include "apps/protocol/browser_host_names.h"
 #include "fuzz/fuzz_environment.h"
+#include "platform/locations.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vn::fuzz::MakePrivateRoot();
@@ -15,6 +19,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // Every input starts without a registry: otherwise each new browser name a
+  // ping leaves makes every later input read and write a longer file, and an
+  // input's outcome depends on the ones before it.
+  std::error_code ignored;
+  std::filesystem::remove(vn::platform::ResolveHandshakeFolder() / vn::kHandshakeFileName, ignored);
   // fmemopen cannot open an empty buffer; an empty input is the same stream.
   static const std::uint8_t kNothing = 0;
   std::FILE* input = fmemopen(const_cast<std::uint8_t*>(size == 0 ? &kNothing : data),
