@@ -174,11 +174,11 @@ class Service:
         return 0.0
 
     def enqueue(self, url, folder, name):
-        """enqueue_download; returns (answer, round trip in ms)."""
+        """enqueue_download; returns the round trip in ms."""
         t = time.monotonic()
-        answer = self.ask({"type": "enqueue_download", "url": url, "outputPath": str(folder),
-                           "fileName": name})
-        return answer, (time.monotonic() - t) * 1000
+        self.ask({"type": "enqueue_download", "url": url, "outputPath": str(folder),
+                  "fileName": name})
+        return (time.monotonic() - t) * 1000
 
     def wait_all_ended(self, seconds, pause, each_poll=lambda: None):
         """Polls list_downloads until every download has ended (each_poll runs
@@ -371,7 +371,7 @@ def enqueue_while_transferring(service, nginx, www, out):
     files = sorted((www / "small").iterdir())
     target = out / "busy"
     target.mkdir(parents=True, exist_ok=True)
-    times = [service.enqueue(nginx.url(f"small/{f.name}"), target, f.name)[1] for f in files]
+    times = [service.enqueue(nginx.url(f"small/{f.name}"), target, f.name) for f in files]
     transferring = sum(1 for task in service.ask({"type": "list_downloads"})["downloads"]
                        if task["status"] not in ENDED)
     print(f"\n  enqueue_download: median {statistics.median(times[20:]):.2f} ms over the last "
@@ -434,12 +434,11 @@ def many_at_once(service, nginx, www, out, count):
     times = []
     start = time.monotonic()
     for f in files:
-        times.append(service.enqueue(nginx.url(f"many16/{f.name}"), target, f.name)[1])
+        times.append(service.enqueue(nginx.url(f"many16/{f.name}"), target, f.name))
         if len(times) % 100 == 0:
             peak.sample()
     enqueued = time.monotonic() - start
     service.wait_all_ended(1800, 0.5, peak.sample)
-    threads = peak.threads
     wall = time.monotonic() - start
     rss = service.peak_rss_mib()
     good = sum(1 for f in files if (target / f.name).exists()
@@ -447,7 +446,7 @@ def many_at_once(service, nginx, www, out, count):
     print(f"  {good} of {count} completed with the right SHA-256 in {wall:.1f} s "
           f"(enqueued in {enqueued:.1f} s); enqueue_download median "
           f"{statistics.median(times):.2f} ms, last 1,000 {statistics.median(times[-1000:]):.2f} ms; "
-          f"peak threads {threads}, peak RSS {rss:.1f} MiB")
+          f"peak threads {peak.threads}, peak RSS {rss:.1f} MiB")
     service.delete_all(delete_files=False)
     shutil.rmtree(target, ignore_errors=True)
 
