@@ -15,6 +15,12 @@ inline constexpr const char* kMissingUrl = "Missing url";
 inline constexpr const char* kMissingId = "Missing id";
 inline constexpr const char* kTaskNotFound = "Task not found";
 inline constexpr const char* kDownloadIsRunning = "Download is running";
+// A verified file is never put at stake by a command that would fetch again
+// or clean up: only retry and delete with deleteFile replace or remove it.
+inline constexpr const char* kDownloadIsCompleted = "Download is completed";
+inline constexpr const char* kTorrentHasNoUrl = "A torrent has no download URL to update";
+inline constexpr const char* kUnsupportedChecksumAlgorithm = "Unsupported checksum algorithm";
+inline constexpr const char* kInvalidSpeedLimit = "Invalid speed limit";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";

@@ -17,6 +17,7 @@
 #include "platform/locations.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/set_aside.h"
 
 namespace vn::cli {
 namespace {
@@ -125,7 +126,12 @@ Check DatabaseCheck(const Findings& found) {
                 "move it aside (mv " + found.database.string() + " " + found.database.string() +
                     ".broken), then varnel service stop && " + kStartFix);
   }
-  return Pass("the database opens and lists " + std::to_string(count) + " downloads");
+  const std::string listed = "the database opens and lists " + std::to_string(count) + " downloads";
+  // A damaged file the service kept aside may hold downloads worth recovering.
+  const auto setAside = platform::FindSetAsideFiles(found.database);
+  if (setAside.empty()) return Pass(listed);
+  return Pass(listed + "; a damaged earlier one was kept as " + setAside.back().string() +
+              " (sqlite3 " + setAside.back().string() + " .recover may get its rows back)");
 }
 
 Check TorrentCheck(const ServiceClient& client, const Findings& found) {

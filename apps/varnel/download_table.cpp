@@ -5,6 +5,7 @@
 
 #include "apps/protocol/status_texts.h"
 #include "apps/varnel/byte_units.h"
+#include "apps/varnel/progress_line.h"
 #include "apps/varnel/text_width.h"
 
 namespace vn::cli {
@@ -44,6 +45,8 @@ std::string NameCell(const TaskView& task) {
   std::string name = task.fileName;
   if (task.status == status_text::kFailed && !task.failureReason.empty()) {
     name += " (" + task.failureReason + ")";
+  } else if (const auto waiting = WaitingText(task); !waiting.empty()) {
+    name += " (" + waiting + ")";
   }
   return Printable(name);
 }

@@ -60,6 +60,14 @@ std::string Bar(double percent, std::size_t inner) {
 
 }  // namespace
 
+std::string WaitingText(const TaskView& task) {
+  if (task.status != status_text::kDownloading ||
+      task.failureReason.rfind(status_text::kWaitingPrefix, 0) != 0) {
+    return {};
+  }
+  return Printable(task.failureReason);
+}
+
 std::optional<std::int64_t> SecondsLeft(const TaskView& task) {
   if (task.status != status_text::kDownloading || task.speedBytesPerSecond <= 0 ||
       task.totalBytes <= 0) {
@@ -84,7 +92,8 @@ std::string RenderProgressBar(const TaskView& task, std::size_t width) {
                  fit(task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",
                      kRateColumns, true),
                  fit(secondsLeft ? "ETA " + FormatDuration(*secondsLeft) : "", kEtaColumns, false),
-                 fit(Connections(task, "conn"), kConnectionColumns, false)},
+                 WaitingText(task).empty() ? fit(Connections(task, "conn"), kConnectionColumns, false)
+                                           : WaitingText(task)},
                 "  ");
   };
   const std::string padded = info(true);
@@ -103,7 +112,8 @@ std::string RenderProgressText(const TaskView& task) {
                                 " ");
   const std::string tail =
       Join({task.speedBytesPerSecond > 0 ? FormatRate(task.speedBytesPerSecond) : "",
-            left ? "ETA " + FormatDuration(*left) : "", Connections(task, "connection")},
+            left ? "ETA " + FormatDuration(*left) : "",
+            WaitingText(task).empty() ? Connections(task, "connection") : WaitingText(task)},
            ", ");
   return tail.empty() ? head : head + ", " + tail;
 }

@@ -11,6 +11,10 @@
 
 namespace vn::cli {
 
+// "waiting: <cause>, next try in N s" while a download waits out a server
+// that is down (it then shows in place of the connections); empty otherwise.
+std::string WaitingText(const TaskView& task);
+
 // Seconds left at the current rate, or nullopt when there is no rate, no known
 // size or no transfer going on.
 std::optional<std::int64_t> SecondsLeft(const TaskView& task);

@@ -14,7 +14,19 @@ TEST_F(EnqueueArguments, WhatCannotWorkIsRefusedBeforeAnythingIsStored) {
     nlohmann::json request;
     std::string error;
   };
+  const std::string digest(64, 'a');
   const std::vector<Case> cases = {
+      {{{"url", "javascript:alert(1)"}}, "Invalid download URL"},
+      {{{"url", "file:///etc/passwd"}}, "Invalid download URL"},
+      {{{"url", "ftp://127.0.0.1/f.bin"}}, "Invalid download URL"},
+      {{{"url", "data:text/plain,abc"}}, "Invalid download URL"},
+      {{{"url", "about:blank"}}, "Invalid download URL"},
+      {{{"url", "chrome://settings"}}, "Invalid download URL"},
+      {{{"url", "http://"}}, "Invalid download URL"},
+      {{{"url", "f.bin"}}, "Invalid download URL"},
+      {{{"checksumAlgorithm", "MD5"}, {"expectedChecksum", digest}},
+       "Unsupported checksum algorithm"},
+      {{{"checksumAlgorithm", "sha1"}}, "Unsupported checksum algorithm"},
       {{{"expectedChecksum", "abc"}}, "Invalid checksum"},
       {{{"expectedChecksum", std::string(64, 'g')}}, "Invalid checksum"},
       {{{"expectedChecksum", std::string(65, 'a')}}, "Invalid checksum"},
@@ -25,7 +37,7 @@ TEST_F(EnqueueArguments, WhatCannotWorkIsRefusedBeforeAnythingIsStored) {
   for (const auto& [fields, error] : cases) {
     nlohmann::json request = fields;
     request["type"] = "enqueue_download";
-    request["url"] = server.Url("/f.bin");
+    if (!request.contains("url")) request["url"] = server.Url("/f.bin");
     request["outputPath"] = downloads.path().string();
     EXPECT_EQ(Send(request), (nlohmann::json{{"ok", false}, {"error", error}})) << fields;
   }
@@ -39,6 +51,7 @@ TEST_F(EnqueueArguments, WhatCannotWorkIsRefusedBeforeAnythingIsStored) {
   const auto id =
       Enqueue({{"url", server.Url("/f.bin")},
                {"fileName", std::string(246, 'n')},
+               {"checksumAlgorithm", "sha-256"},
                {"expectedChecksum",
                 "BA7816BF 8F01CFEA 414140DE 5DAE2223 B00361A3 96177A9C B410FF61 F20015AD"}});
   WaitForStatus(id, "Completed");

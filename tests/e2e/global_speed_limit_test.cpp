@@ -7,6 +7,41 @@ namespace {
 
 using GlobalSpeedLimit = DownloadTest;
 
+// Only a limit a person can mean is taken; anything else is refused and
+// leaves a limit that was set in force.
+TEST_F(GlobalSpeedLimit, RefusesWhatIsNoLimitAndKeepsTheOneSet) {
+  const auto send = [&](nlohmann::json request) {
+    request["type"] = "set_global_speed_limit";
+    return Send(request).dump();
+  };
+  ASSERT_EQ(send({{"enabled", true}, {"maxSpeedBytesPerSecond", 64 * 1024}}), R"({"ok":true})");
+  const std::vector<nlohmann::json> refused = {
+      nlohmann::json::object(),
+      {{"maxSpeedBytesPerSecond", 1000}},
+      {{"enabled", "yes"}, {"maxSpeedBytesPerSecond", 1000}},
+      {{"enabled", true}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", 0}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", -5}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", 1e30}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", 1.5}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", 9007199254740993LL}},
+      {{"enabled", true}, {"maxSpeedBytesPerSecond", "1000"}},
+  };
+  for (const auto& request : refused) {
+    EXPECT_EQ(send(request), R"({"error":"Invalid speed limit","ok":false})") << request;
+  }
+  // The limit set first still holds: a 1 MiB file takes many seconds, so it
+  // is still transferring when looked at.
+  ResourceOptions held;
+  held.body = MakeContent(1024 * 1024);
+  server.SetResource("/held.bin", held);
+  const auto id = Enqueue({{"url", server.Url("/held.bin")}});
+  const auto task = WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 0; });
+  EXPECT_NE(task["status"], "Completed") << task;
+  EXPECT_EQ(send({{"enabled", false}}), R"({"ok":true})");
+  WaitForStatus(id, "Completed");
+}
+
 // Two downloads under one global limit: together they run at about the limit,
 // and neither starves the other. Measured over several seconds of reports, so
 // the half-second report interval blurs the figure by a few percent at most.

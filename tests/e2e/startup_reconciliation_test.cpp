@@ -26,7 +26,10 @@ TEST_F(StartupReconciliation, RestoresEveryStoredDownloadInAConsistentState) {
     db.AddTask("dl_7", "Verifying", out, "verifying.bin", 1000, 0);
     db.AddTask("dl_8", "Failed", out, "failed.bin", 1000, 0);
   }
-  fs::create_directories(out / "running-kept.bin.segments");
+  // A crash loses the progress staged since the last write: the partial
+  // files, not the stored counts, say what is held.
+  WriteFile(out / "running-kept.bin.segments" / "0.part", std::string(800, 'a'));
+  WriteFile(out / "running-kept.bin.segments" / "1.part", std::string(300, 'b'));
   WriteFile(out / "done.bin", std::string(123, 'x'));
   WriteFile(out / "done.bin.segments" / "0.part", "left over");
   WriteFile(out / "cancelled.bin.segments" / "0.part", "left over");
@@ -46,7 +49,7 @@ TEST_F(StartupReconciliation, RestoresEveryStoredDownloadInAConsistentState) {
   using Counts = std::vector<std::int64_t>;
 
   EXPECT_EQ(listed["dl_1"]["status"], "Paused");
-  EXPECT_EQ(progress(listed["dl_1"]), (Counts{1000, 700, 300}));
+  EXPECT_EQ(progress(listed["dl_1"]), (Counts{1100, 800, 300}));
   EXPECT_EQ(listed["dl_2"]["status"], "Paused");
   EXPECT_EQ(progress(listed["dl_2"]), (Counts{0, 0, 0}));
 
@@ -90,7 +93,9 @@ TEST_F(StartupReconciliation, ListsTasksWithTheFourteenMembersInOrder) {
     db.AddTask("dl_9", "Paused", downloads.path(), "a.bin", 1000, 0);
     db.Exec("INSERT INTO download_segments VALUES ('dl_9', 5, 10, 20, 3);");
   }
-  fs::create_directories(downloads.path() / "a.bin.segments");
+  const auto folder = downloads.path() / "a.bin.segments";
+  WriteFile(folder / "0.part", std::string(700, 'p'));
+  WriteFile(folder / "1.part", std::string(300, 'p'));
   auto service = StartService();
   const std::string expected =
       R"({"downloads":[{"connectionCount":2,"downloadedBytes":1000,"failureReason":"",)"
@@ -99,7 +104,7 @@ TEST_F(StartupReconciliation, ListsTasksWithTheFourteenMembersInOrder) {
       downloads.path().string() +
       R"(","segments":[{"downloadedBytes":700,"end":1499,"index":1,"start":0},)"
       R"({"downloadedBytes":300,"end":2999,"index":2,"start":1500},)"
-      R"({"downloadedBytes":3,"end":20,"index":3,"start":10}],"speedBytesPerSecond":0,)"
+      R"({"downloadedBytes":0,"end":20,"index":3,"start":10}],"speedBytesPerSecond":0,)"
       R"("status":"Paused","totalBytes":3000,"url":"http://127.0.0.1:9/a.bin"}],"ok":true})";
   EXPECT_EQ(service->Request(R"({"type":"list_downloads"})"), expected);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/service/store/download_store.h"
+#include "platform/set_aside.h"
 #include "tests/support/sqlite_test_file.h"
 #include "tests/support/test_environment.h"
 
@@ -51,7 +52,9 @@ TEST(DownloadStoreFile, MissingFileAndFoldersAreCreated) {
   ExpectFreshUsableDatabase(path);
 }
 
-TEST(DownloadStoreFile, UnusableFilesAreReplacedByAFreshDatabase) {
+// A fresh database replaces an unusable file, but the file itself is kept
+// aside with its journal, byte for byte: it may hold a list worth recovering.
+TEST(DownloadStoreFile, UnusableFilesAreSetAsideForAFreshDatabase) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"empty", ""},
       {"ten bytes", "0123456789"},
@@ -63,8 +66,19 @@ TEST(DownloadStoreFile, UnusableFilesAreReplacedByAFreshDatabase) {
     test::TempFolder folder;
     const auto path = folder.path() / "downloads.db";
     test::WriteFile(path, bytes);
-    DownloadStore(path.string()).Initialize();
+    test::WriteFile(path.string() + "-wal", "journal");
+    const auto aside = DownloadStore(path.string()).Initialize();
     ExpectFreshUsableDatabase(path);
+    if (bytes.empty()) {
+      EXPECT_TRUE(aside.empty()) << aside;
+      continue;
+    }
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(aside.parent_path(), path.parent_path());
+    EXPECT_EQ(aside.filename().string().rfind("downloads.db.broken-", 0), 0u) << aside;
+    EXPECT_EQ(test::ReadFile(aside), bytes);
+    EXPECT_EQ(test::ReadFile(aside.string() + "-wal"), "journal");
+    EXPECT_EQ(platform::FindSetAsideFiles(path), std::vector<std::filesystem::path>{aside});
   }
 }
 

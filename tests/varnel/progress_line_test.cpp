@@ -106,6 +106,22 @@ TEST(ProgressLine, PlainTextNamesTheDownloadAndLeavesOutUnknowns) {
   EXPECT_EQ(RenderProgressText(done), "dl_42 Completed 100.0% 1 GiB of 1 GiB");
 }
 
+// A download that waits out a server that is down says so, in every form,
+// instead of looking like one that transfers nothing.
+TEST(ProgressLine, AWaitForTheServerShowsItsCauseAndTheNextTry) {
+  auto waiting = Downloading();
+  waiting.speedBytesPerSecond = 0;
+  waiting.failureReason = "waiting: Server returned HTTP 503, next try in 25 s";
+  EXPECT_EQ(RenderProgressText(waiting),
+            "dl_42 Downloading 25.0% 256 MiB of 1 GiB, waiting: Server returned HTTP 503, next try "
+            "in 25 s");
+  EXPECT_NE(RenderProgressBar(waiting, 200).find("next try in 25 s"), std::string::npos);
+  auto failed = waiting;
+  failed.status = "Failed";
+  failed.failureReason = "waiting: is only a prefix while Downloading";
+  EXPECT_EQ(RenderProgressText(failed).find("waiting"), std::string::npos);
+}
+
 TEST(TaskView, WaitingEndsOnEveryRestingStatusForTorrentsToo) {
   TaskView task = Downloading();
   EXPECT_FALSE(HasEnded(task));

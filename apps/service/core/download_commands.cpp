@@ -30,6 +30,7 @@ constexpr auto kDeleteWaitForRun = std::chrono::seconds(10);
 
 std::string TaskNotFound() { return ErrorAnswer(error_text::kTaskNotFound); }
 std::string MissingId() { return ErrorAnswer(error_text::kMissingId); }
+std::string DownloadIsCompleted() { return ErrorAnswer(error_text::kDownloadIsCompleted); }
 
 std::int64_t NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -86,9 +87,9 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   const auto maxSpeed = arguments.value(member::kMaxSpeedBytesPerSecond, std::int64_t{0});
 
   if (url.empty()) return ErrorAnswer(error_text::kMissingUrl);
-  // A zero byte cuts a text short where the system reads it: the download
-  // would fetch, write and remove elsewhere than where it is listed.
-  if (HasZeroByte(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
+  // A zero byte included: a page that names an address no run can fetch
+  // would otherwise fill the list with downloads that can only fail.
+  if (!IsRequestableUrl(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
   if (HasZeroByte(outputPath)) return ErrorAnswer(kInvalidFileName);
   outputPath = ResolveOutputFolder(outputPath);
   // A URL such as ".../get?id=42" names no file; the server may, once probed.
@@ -103,6 +104,9 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   }
   // Refused now rather than after the whole file has been fetched.
   if (!IsWellFormedChecksum(expectedChecksum)) return ErrorAnswer(kInvalidChecksum);
+  if (!IsSupportedChecksumAlgorithm(checksumAlgorithm)) {
+    return ErrorAnswer(error_text::kUnsupportedChecksumAlgorithm);
+  }
 
   DownloadTask task;
   task.url = url;
@@ -140,6 +144,8 @@ std::string DownloadService::HandlePauseDownload(const std::string& request) {
   std::lock_guard<std::mutex> lock(mutex);
   DownloadTask* task = FindTask(id);
   if (task == nullptr) return TaskNotFound();
+  // A paused download is one to finish or clean up, never a verified file.
+  if (task->status == DownloadStatus::Completed) return DownloadIsCompleted();
   pendingResumeIds.erase(id);
   pendingPauseIds.insert(id);
   engine->Pause(id);
@@ -160,6 +166,8 @@ std::string DownloadService::HandleResumeDownload(const std::string& request) {
     std::lock_guard<std::mutex> lock(mutex);
     DownloadTask* task = FindTask(id);
     if (task == nullptr) return TaskNotFound();
+    // A new run would fetch the file again over the verified one.
+    if (task->status == DownloadStatus::Completed) return DownloadIsCompleted();
     pendingPauseIds.erase(id);
     pendingResumeIds.insert(id);
     // A run that is already ending for its stop cannot be revived.
@@ -189,6 +197,10 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
     std::lock_guard<std::mutex> lock(mutex);
     DownloadTask* task = FindTask(id);
     if (task == nullptr) return TaskNotFound();
+    // The run's Completed report is applied under this lock: a cancel that
+    // comes after it finds the verified file listed and leaves it alone, one
+    // that comes before it is settled by the run (see OnTaskUpdate).
+    if (task->status == DownloadStatus::Completed) return DownloadIsCompleted();
     engine->Cancel(id);
     task->status = DownloadStatus::Cancelled;
     task->failureReason.clear();

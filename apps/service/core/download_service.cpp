@@ -47,6 +47,21 @@ std::size_t ActiveRunLimit() {
   return DownloadEngine::kDefaultActiveRuns;
 }
 
+// Progress is staged for up to a second before it is stored, so after a
+// crash the partial files may hold more than the list says; what the next
+// run resumes from is what is listed.
+void ListProgressOnDisk(DownloadTask& task) {
+  if (task.segments.empty()) return;
+  try {
+    DownloadTask onDisk = task;
+    if (!ReconcilePartFiles(onDisk)) return;  // the next run starts over anyway
+    task.segments = onDisk.segments;
+    task.downloadedBytes = SumDownloaded(task.segments);
+  } catch (const std::filesystem::filesystem_error&) {
+    // Unreadable now: the next run reconciles them again.
+  }
+}
+
 bool IsOneOf(DownloadStatus status, std::initializer_list<DownloadStatus> statuses) {
   for (auto candidate : statuses) {
     if (status == candidate) return true;
@@ -103,8 +118,7 @@ void DownloadService::Start() {
   torrentEngine = std::make_unique<TorrentEngine>(torrentOptions);
   torrentEngine->Start(platform::ResolveDataRoot() / "torrents");
 
-  store->Initialize();
-  tasks = store->LoadAll();
+  LoadStoredTasks(databasePath);
   for (const auto& task : tasks) listedTargets.Add(task);
   ReconcileStoredTasks();
   store->StartFlushing();
@@ -134,6 +148,25 @@ void DownloadService::Start() {
     }
   }
   for (const auto& task : queued) engine->Queue(task);
+}
+
+void DownloadService::LoadStoredTasks(const std::filesystem::path& databasePath) {
+  try {
+    const auto setAside = store->Initialize();
+    if (!setAside.empty()) {
+      std::cerr << "The download database " << databasePath.string()
+                << " was not a database; it was kept as " << setAside.string()
+                << " and a new, empty list begins." << std::endl;
+    }
+    tasks = store->LoadAll();
+  } catch (const std::runtime_error& error) {
+    // A file damaged inside is refused, not replaced: the rows it still holds
+    // may be recovered by hand.
+    throw std::runtime_error("The download database " + databasePath.string() +
+                             " cannot be read (" + error.what() + "). Move it aside (mv " +
+                             databasePath.string() + " " + databasePath.string() +
+                             ".broken) to start with an empty list, or put back a copy.");
+  }
 }
 
 void DownloadService::ReconcileStoredTasks() {
@@ -175,8 +208,12 @@ void DownloadService::ReconcileStoredTasks() {
       default:
         break;
     }
-    if (IsOneOf(task.status, {DownloadStatus::Queued, DownloadStatus::Paused}) && !folderExists) {
-      ZeroProgress(task);
+    if (IsOneOf(task.status, {DownloadStatus::Queued, DownloadStatus::Paused})) {
+      if (!folderExists) {
+        ZeroProgress(task);
+      } else {
+        ListProgressOnDisk(task);
+      }
     }
   }
   store->SaveAll(tasks);
@@ -228,7 +265,11 @@ void DownloadService::OnTaskUpdate(const DownloadTask& report) {
   if (moved) listedTargets.Remove(*current);
   *current = update;
   if (moved) listedTargets.Add(*current);
-  if (statusChange) {
+  // The end of a run is committed at once too: a pause brings its last
+  // progress, which a crash right after it must not take back.
+  const bool runEnded = IsOneOf(update.status, {DownloadStatus::Paused, DownloadStatus::Completed,
+                                                DownloadStatus::Failed, DownloadStatus::Cancelled});
+  if (statusChange || (runEnded && storedFieldsChange)) {
     store->Save(*current);
   } else if (storedFieldsChange) {
     store->SaveProgress(*current);

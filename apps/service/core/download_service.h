@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +56,9 @@ class DownloadService {
   std::string HandleRequest(const std::string& request);
 
  private:
+  // Opens the store and reads the list; a damaged file fails with its name
+  // and what to do about it.
+  void LoadStoredTasks(const std::filesystem::path& databasePath);
   void ReconcileStoredTasks();
 
   std::string HandleListDownloads();

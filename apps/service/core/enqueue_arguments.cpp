@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <stdexcept>
 
 #include "apps/service/engine/checksum.h"
+#include "apps/service/engine/partial_files.h"
+#include "platform/http.h"
 #include "platform/locations.h"
 #include "platform/process.h"
 
@@ -35,6 +38,22 @@ bool IsWellFormedChecksum(const std::string& expectedChecksum) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
   return true;
+}
+
+bool IsSupportedChecksumAlgorithm(const std::string& algorithm) {
+  std::string name;
+  for (const char c : algorithm) name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name.empty() || name == "SHA256" || name == "SHA-256";
+}
+
+bool IsRequestableUrl(const std::string& url) {
+  if (HasZeroByte(url)) return false;
+  try {
+    platform::MakeRequestTarget(url, "", "");
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
 }
 
 std::string ResolveOutputFolder(const std::string& outputPath) {

@@ -20,6 +20,16 @@ inline constexpr std::size_t kMaxFileNameBytes = 255 - 9;
 // digits once white space is removed.
 bool IsWellFormedChecksum(const std::string& expectedChecksum);
 
+// Whether a checksum algorithm names the one digest a download is checked
+// with: empty (the default), or SHA-256 spelled "SHA256" or "SHA-256" in any
+// case.
+bool IsSupportedChecksumAlgorithm(const std::string& algorithm);
+
+// Whether a run could request url: absolute http or https with a host, no
+// zero byte. Anything else (javascript:, file:, data:, ftp:, about:, a page of
+// the browser) is refused before it reaches the list.
+bool IsRequestableUrl(const std::string& url);
+
 // The folder a download or torrent goes to, always absolute: the default
 // download folder when outputPath is empty; "~" or "~/..." below the home
 // folder when HOME is known; any other relative folder below the default

@@ -1,12 +1,12 @@
 // update_download_url: a new address for an HTTP download that is not
 // running, typically a signed link that expired. The progress is not touched
 // here; the next run's probe of the new URL decides whether it still holds.
-#include <stdexcept>
-
 #include "apps/protocol/answers.h"
 #include "apps/protocol/command_names.h"
 #include "apps/protocol/error_texts.h"
+#include "apps/protocol/download_ids.h"
 #include "apps/service/core/download_service.h"
+#include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/store/download_store.h"
@@ -14,17 +14,6 @@
 
 namespace vn {
 namespace {
-
-// A URL a run could request: absolute http or https, no zero byte.
-bool IsRequestableUrl(const std::string& url) {
-  if (HasZeroByte(url)) return false;
-  try {
-    platform::MakeRequestTarget(url, "", "");
-    return true;
-  } catch (const std::runtime_error&) {
-    return false;
-  }
-}
 
 // Whether a run of the download is queued, transferring or finishing. A
 // stopped run may still be winding down; its reports keep the new URL (see
@@ -41,6 +30,7 @@ std::string DownloadService::HandleUpdateDownloadUrl(const std::string& request)
   const auto id = arguments.value(member::kId, std::string());
   const auto url = arguments.value(member::kUrl, std::string());
   if (id.empty()) return ErrorAnswer(error_text::kMissingId);
+  if (IsTorrentId(id)) return ErrorAnswer(error_text::kTorrentHasNoUrl);
 
   std::lock_guard<std::mutex> lock(mutex);
   DownloadTask* task = FindTask(id);
@@ -48,6 +38,10 @@ std::string DownloadService::HandleUpdateDownloadUrl(const std::string& request)
   if (url.empty()) return ErrorAnswer(error_text::kMissingUrl);
   if (!IsRequestableUrl(url)) return ErrorAnswer(platform::kInvalidDownloadUrl);
   if (IsRunning(task->status)) return ErrorAnswer(error_text::kDownloadIsRunning);
+  // The next run would fetch the new address over the verified file.
+  if (task->status == DownloadStatus::Completed) {
+    return ErrorAnswer(error_text::kDownloadIsCompleted);
+  }
   task->url = url;
   task->urlRefreshed = true;
   store->Save(*task);

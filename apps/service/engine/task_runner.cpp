@@ -11,12 +11,14 @@
 #include <system_error>
 #include <vector>
 
+#include "apps/protocol/status_texts.h"
 #include "apps/service/engine/checksum.h"
 #include "apps/service/engine/download_plan.h"
 #include "apps/service/engine/download_probe.h"
 #include "apps/service/engine/finishing_reporter.h"
 #include "apps/service/engine/outage_schedule.h"
 #include "apps/service/engine/partial_files.h"
+#include "apps/service/engine/refresh_overlap.h"
 #include "apps/service/engine/segment_join.h"
 #include "apps/service/engine/segment_picker.h"
 #include "apps/service/engine/segment_transfer.h"
@@ -43,17 +45,12 @@ class ResourceChangedError : public std::runtime_error {
 constexpr const char* kSegmentFailed = "Segment download failed: ";
 // For a failure that is no standard exception and so has no text of its own.
 constexpr const char* kUnknownFailure = "Unknown download failure";
+// How often a wait for a server that is down is reported, with what is left.
+constexpr auto kWaitReportInterval = std::chrono::milliseconds(5000);
 
 std::string NotEnoughSpaceText(std::int64_t needed, std::int64_t available) {
   return "Not enough disk space: the download needs " + std::to_string(needed) +
          " more bytes, the disk has " + std::to_string(available) + " bytes free";
-}
-
-std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
-  return std::accumulate(segments.begin(), segments.end(), std::int64_t{0},
-                         [](std::int64_t sum, const DownloadSegment& segment) {
-                           return sum + segment.downloadedBytes;
-                         });
 }
 
 // State of one run; lives on the run thread's stack.
@@ -78,8 +75,9 @@ class TaskRun {
   bool ProbeAndTransfer(platform::HttpSession& session, const platform::RequestTarget& target);
   // Waits out a transient failure, listed Downloading at speed 0. Returns
   // false when a stop ended the run meanwhile.
-  bool WaitOutOutage(std::chrono::milliseconds pause);
-  void Prepare(const ProbeResult& probe);
+  bool WaitOutOutage(const std::string& cause, std::chrono::milliseconds pause);
+  void Prepare(const ProbeResult& probe, platform::HttpSession& session,
+               const platform::RequestTarget& target);
   void DiscardProgress();
   // Ends the run as its stop asked: Paused keeps the progress, Cancelled
   // removes the files.
@@ -139,21 +137,36 @@ void TaskRun::Run(StartMode mode) {
           outage.NextPause(control.clock->Now(), task.downloadedBytes, failure.retryAfter());
       if (!pause) throw;
       resourceChanged.store(false);
-      if (!WaitOutOutage(*pause)) return;
+      if (!WaitOutOutage(failure.what(), *pause)) return;
     }
   }
   Finish();
 }
 
-bool TaskRun::WaitOutOutage(std::chrono::milliseconds pause) {
+bool TaskRun::WaitOutOutage(const std::string& cause, std::chrono::milliseconds pause) {
   task.status = DownloadStatus::Downloading;
   task.speedBytesPerSecond = 0;
-  Report();
-  if (SleepUnlessStopped(*control.clock, pause, control.stopRequested)) return true;
-  // A resume that took the stop back wants the download now.
-  if (!control.SettleStop()) return true;
-  EndStopped();
-  return false;
+  // The wait is listed with its cause and what is left of it, so a download
+  // that waits is not taken for one that transfers nothing.
+  const auto until = control.clock->Now() + pause;
+  for (auto now = control.clock->Now(); now < until; now = control.clock->Now()) {
+    const auto left = std::chrono::ceil<std::chrono::seconds>(until - now);
+    task.failureReason = status_text::WaitingText(cause, left);
+    Report();
+    const auto step = std::min<std::chrono::milliseconds>(
+        kWaitReportInterval, std::chrono::duration_cast<std::chrono::milliseconds>(until - now));
+    if (!SleepUnlessStopped(*control.clock, step, control.stopRequested)) {
+      // A resume that took the stop back wants the download now.
+      if (control.SettleStop()) {
+        task.failureReason.clear();
+        EndStopped();
+        return false;
+      }
+      break;
+    }
+  }
+  task.failureReason.clear();
+  return true;
 }
 
 bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
@@ -168,7 +181,7 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
         return false;
       }
     }
-    Prepare(*probe);
+    Prepare(*probe, session, target);
     try {
       return Transfer(session, target);
     } catch (const ResourceChangedError&) {
@@ -183,7 +196,8 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
   }
 }
 
-void TaskRun::Prepare(const ProbeResult& probe) {
+void TaskRun::Prepare(const ProbeResult& probe, platform::HttpSession& session,
+                      const platform::RequestTarget& target) {
   task.totalBytes = probe.totalBytes;
   rangeSupport = probe.rangeSupport;
   // The name may change only while nothing has been written under it.
@@ -198,6 +212,9 @@ void TaskRun::Prepare(const ProbeResult& probe) {
 
   segmentsFolder = CreateSegmentsFolder(task);
   if (!KeepEarlierProgress(task, knownTotalBytes, probe)) DiscardProgress();
+  // Equal validators vouch for the bytes held; with none recorded, only the
+  // bytes themselves can.
+  const bool unvouchedRefresh = task.urlRefreshed && task.etag.empty() && task.lastModified.empty();
   task.etag = probe.etag;
   task.lastModified = probe.lastModified;
   task.urlRefreshed = false;
@@ -205,6 +222,10 @@ void TaskRun::Prepare(const ProbeResult& probe) {
 
   workerCount = static_cast<std::size_t>(std::max<std::int32_t>(1, task.connectionCount));
   if (!task.segments.empty() && !ReconcilePartFiles(task)) DiscardProgress();
+  if (unvouchedRefresh && !task.segments.empty() &&
+      !OverlapMatches(session, target, task, segmentsFolder, control.stopRequested)) {
+    DiscardProgress();
+  }
   if (task.segments.empty()) {
     task.downloadedBytes = 0;
     task.segments = PlanSegments(rangeSupport, task.totalBytes, task.connectionCount);

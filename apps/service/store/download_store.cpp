@@ -1,6 +1,7 @@
 #include "apps/service/store/download_store.h"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -11,11 +12,14 @@
 #include "apps/database/sqlite_handles.h"
 #include "apps/database/store_schema.h"
 #include "apps/service/store/statement_cache.h"
+#include "platform/set_aside.h"
 
 namespace vn {
 namespace {
 
 namespace schema = store_schema;
+
+constexpr const char* kCannotSetAsideText = "Damaged download database could not be set aside: ";
 
 // A missing or empty file becomes a fresh database; anything else must carry
 // the SQLite header, or it is damaged or foreign and gets replaced.
@@ -165,13 +169,16 @@ void DownloadStore::FlushProgress() {
   if (!staged.empty()) Commit({});
 }
 
-void DownloadStore::Initialize() {
+std::filesystem::path DownloadStore::Initialize() {
   std::lock_guard lock(mutex);
   const std::filesystem::path path(databasePath);
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::filesystem::path setAside;
   if (!IsUsableDatabaseFile(path)) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    CloseConnection();
+    setAside = platform::SetAsideBrokenFile(path, std::chrono::system_clock::now(),
+                                            {"-wal", "-shm", "-journal"});
+    if (setAside.empty()) throw std::runtime_error(kCannotSetAsideText + path.string());
   }
 
   CloseConnection();
@@ -186,6 +193,7 @@ void DownloadStore::Initialize() {
   // A copy of the bare file (a backup, an older version reading it) then
   // finds the tables.
   Execute(db, schema::kCheckpointPragma);
+  return setAside;
 }
 
 std::vector<DownloadTask> DownloadStore::LoadAll() {

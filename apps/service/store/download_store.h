@@ -36,9 +36,12 @@ class DownloadStore {
   DownloadStore(const DownloadStore&) = delete;
   DownloadStore& operator=(const DownloadStore&) = delete;
 
-  // Checks the file (a damaged or foreign file is replaced), opens the
-  // connection anew, creates the tables and adds missing columns.
-  void Initialize();
+  // Checks the file, opens the connection anew, creates the tables and adds
+  // missing columns. A file without SQLite's header (damaged or foreign) is
+  // first set aside as "<name>.broken-<UTC time>" with its journal files, and
+  // a new database starts; the set-aside path is returned (empty when the
+  // file was sound). A file that cannot be set aside fails the call.
+  std::filesystem::path Initialize();
 
   // Starts the thread that flushes staged progress; called once, after Initialize.
   void StartFlushing();

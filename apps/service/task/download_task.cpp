@@ -26,6 +26,12 @@ void ZeroProgress(DownloadTask& task) {
   for (auto& segment : task.segments) segment.downloadedBytes = 0;
 }
 
+std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments) {
+  std::int64_t sum = 0;
+  for (const auto& segment : segments) sum += segment.downloadedBytes;
+  return sum;
+}
+
 std::string StatusText(DownloadStatus status) {
   const auto value = static_cast<std::int32_t>(status);
   if (value < 1 || value >= static_cast<std::int32_t>(kStatusNames.size())) {

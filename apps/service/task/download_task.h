@@ -77,6 +77,9 @@ struct DownloadTask {
 // list is kept), as for a download whose files are gone.
 void ZeroProgress(DownloadTask& task);
 
+// The bytes the segments hold together.
+std::int64_t SumDownloaded(const std::vector<DownloadSegment>& segments);
+
 // "Queued" for Queued and for every value outside Starting..Cancelled.
 std::string StatusText(DownloadStatus status);
 

@@ -19,14 +19,13 @@
 
 #include "apps/protocol/json_text.h"
 #include "platform/file_replace.h"
+#include "platform/set_aside.h"
 
 namespace vn {
 namespace {
 
 using nlohmann::json;
 
-constexpr const char* kBrokenInfix = ".broken-";
-constexpr int kMaxBrokenNameAttempts = 1000;
 
 // The string member name of element: absent gives fallback, another type gives
 // nothing, so the caller can drop the element.
@@ -144,28 +143,7 @@ std::vector<TorrentRecord> ReadTorrentRegistry(const std::filesystem::path& fold
 
 std::filesystem::path SetAsideBrokenRegistry(const std::filesystem::path& folder,
                                              std::chrono::system_clock::time_point now) {
-  using namespace std::chrono;
-  const auto day = floor<days>(now);
-  const year_month_day date(day);
-  const hh_mm_ss time(floor<seconds>(now - day));
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  const std::string base = std::string(kTorrentRegistryFileName) + kBrokenInfix + stamp;
-  for (int attempt = 1; attempt <= kMaxBrokenNameAttempts; ++attempt) {
-    const std::filesystem::path aside =
-        folder / (attempt == 1 ? base : base + "-" + std::to_string(attempt));
-    std::error_code error;
-    if (std::filesystem::symlink_status(aside, error).type() !=
-        std::filesystem::file_type::not_found) {
-      continue;
-    }
-    std::filesystem::rename(folder / kTorrentRegistryFileName, aside, error);
-    return error ? std::filesystem::path() : aside;
-  }
-  return {};
+  return platform::SetAsideBrokenFile(folder / kTorrentRegistryFileName, now);
 }
 
 bool WriteTorrentRegistry(const std::filesystem::path& folder,
