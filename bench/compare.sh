@@ -21,8 +21,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-3}
 
 if [ -z "${VARNEL_BENCH_IN_NETNS:-}" ]; then
-  "$root/scripts/install-deps.sh"
-  "$root/bench/install-tools.sh"
+  "$root/scripts/install-deps.sh" bench
   "$root/scripts/build.sh" release
   export VARNEL_BENCH_IN_NETNS=1
   # The service's torrent engine announces itself on local networks: keep the

@@ -28,8 +28,14 @@ expected="./usr/bin/varnel
 ./usr/libexec/varnel/native-host
 ./usr/libexec/varnel/service
 ./usr/share/doc/varnel/README.md
+./usr/share/doc/varnel/docs/benchmarks.md
+./usr/share/doc/varnel/docs/contributing.md
+./usr/share/doc/varnel/docs/design.md
+./usr/share/doc/varnel/docs/protocol.md
+./usr/share/doc/varnel/docs/reliability.md
+./usr/share/doc/varnel/docs/windows.md
 ./usr/share/man/man1/varnel.1.gz"
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "unexpected file list:
 $files"
 

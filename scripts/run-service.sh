@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the service in the foreground.
+# Installs what the build needs and is missing, builds the service (as
+# scripts/download.sh does, in build/quick), and runs it in the foreground.
 # Ctrl-C stops it cleanly.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" release
-exec "$root/build/release/apps/service/service"
+"$root/scripts/install-deps.sh" build
+"$root/scripts/build.sh" quick service
+exec "$root/build/quick/apps/service/service"

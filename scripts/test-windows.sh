@@ -8,6 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" != "--inside" ]; then
+  "$root/scripts/install-deps.sh" windows
   "$root/scripts/build-windows.sh"
   "$root/scripts/build.sh" release serve-file
   if [ "$(id -u)" -eq 0 ]; then

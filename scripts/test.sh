@@ -12,7 +12,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # The layering first: it needs no build and fails fast.
 "$root/scripts/check-includes.sh"
-"$root/scripts/install-deps.sh"
+# What the tests need, and the Windows leg's cross compiler and Wine, so that
+# a fresh machine runs every leg. The fuzz corpora replay in the normal builds
+# (no clang needed).
+"$root/scripts/install-deps.sh" test windows
 
 run_root=$(mktemp -d "${TMPDIR:-/tmp}/varnel-run-XXXXXX")
 trap 'rm -rf "$run_root"' EXIT
