@@ -15,6 +15,8 @@ inline constexpr const char* kMissingUrl = "Missing url";
 inline constexpr const char* kMissingId = "Missing id";
 inline constexpr const char* kTaskNotFound = "Task not found";
 inline constexpr const char* kDownloadIsRunning = "Download is running";
+inline constexpr const char* kInvalidFileName = "Invalid file name";
+inline constexpr const char* kFileNameTooLong = "File name too long";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";
@@ -30,5 +32,7 @@ inline constexpr const char* kBlobUrlRefused =
 inline constexpr const char* kImageUrlRefused = "Refusing to open dialog for image URL";
 inline constexpr const char* kServiceUnavailable = "Service unavailable";
 inline constexpr const char* kServiceDidNotAnswer = "Service did not answer";
+// The enqueue request would exceed what the service reads of one request.
+inline constexpr const char* kDownloadUrlTooLong = "Download URL too long";
 
 }  // namespace vn::error_text
