@@ -33,6 +33,16 @@ bool Exists(const std::filesystem::path& path) {
   return !path.empty() && std::filesystem::exists(path, ignored);
 }
 
+std::string EnqueueRequest(const std::string& url, const std::string& filename,
+                           const std::string& referrer) {
+  const nlohmann::json request = {{member::kFileName, filename},
+                                  {member::kOutputPath, platform::DefaultDownloadFolder().string()},
+                                  {member::kReferrer, referrer},
+                                  {member::kType, command::kEnqueueDownload},
+                                  {member::kUrl, url}};
+  return CompactJson(request);
+}
+
 }  // namespace
 
 bool IsImageUrl(const std::string& url) {
@@ -57,12 +67,15 @@ std::string RouteCapture(const nlohmann::json& message, const std::string& url,
   if (SendToUiCapture(CompactJson(payload))) return kDialogReply;
   if (LaunchUiProgram(url, filename, referrer)) return kDialogReply;
 
-  const nlohmann::json request = {{member::kFileName, filename},
-                                  {member::kOutputPath, platform::DefaultDownloadFolder().string()},
-                                  {member::kReferrer, referrer},
-                                  {member::kType, command::kEnqueueDownload},
-                                  {member::kUrl, url}};
-  return SendToService(CompactJson(request));
+  const std::string request = EnqueueRequest(url, filename, referrer);
+  // The service drops a longer request unanswered; the browser is better told why.
+  if (request.size() > platform::kMaxRequestBytes) {
+    const bool nameMakesItTooLong =
+        EnqueueRequest(url, "", referrer).size() <= platform::kMaxRequestBytes;
+    return ErrorAnswer(nameMakesItTooLong ? error_text::kFileNameTooLong
+                                          : error_text::kDownloadUrlTooLong);
+  }
+  return SendToService(request);
 }
 
 bool SendToUiCapture(const std::string& payloadText) {

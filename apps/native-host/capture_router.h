@@ -26,7 +26,10 @@ inline constexpr const char* kDialogReply = R"({"mode":"dialog","ok":true})";
 // "source" member is read with nlohmann's defaulting accessor, so a non-string
 // "source" throws nlohmann::json::type_error before anything is contacted.
 // A filename holding a zero byte is not passed on (every route would cut it
-// short, naming another file): the name is then derived from the URL.
+// short, naming another file): the name is then derived from the URL. An
+// enqueue request longer than the service reads is not sent: the reply is
+// "File name too long" when the request would fit without the filename,
+// else "Download URL too long".
 std::string RouteCapture(const nlohmann::json& message, const std::string& url,
                          const std::string& filename, const std::string& referrer);
 

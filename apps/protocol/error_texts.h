@@ -21,6 +21,8 @@ inline constexpr const char* kDownloadIsCompleted = "Download is completed";
 inline constexpr const char* kTorrentHasNoUrl = "A torrent has no download URL to update";
 inline constexpr const char* kUnsupportedChecksumAlgorithm = "Unsupported checksum algorithm";
 inline constexpr const char* kInvalidSpeedLimit = "Invalid speed limit";
+inline constexpr const char* kInvalidFileName = "Invalid file name";
+inline constexpr const char* kFileNameTooLong = "File name too long";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";
@@ -36,5 +38,7 @@ inline constexpr const char* kBlobUrlRefused =
 inline constexpr const char* kImageUrlRefused = "Refusing to open dialog for image URL";
 inline constexpr const char* kServiceUnavailable = "Service unavailable";
 inline constexpr const char* kServiceDidNotAnswer = "Service did not answer";
+// The enqueue request would exceed what the service reads of one request.
+inline constexpr const char* kDownloadUrlTooLong = "Download URL too long";
 
 }  // namespace vn::error_text

@@ -1,14 +1,27 @@
 // The service's entry point: run until SIGTERM or SIGINT, then shut down in
 // order. Detached download runs may still be working when the service object is
 // gone, so the process ends without running static destructors under them.
+// `service --help` and `service --version` answer and exit without starting.
 #include <exception>
 #include <iostream>
 
+#include "apps/protocol/program_info.h"
 #include "apps/service/core/download_service.h"
+#include "apps/service/service_usage.h"
 #include "platform/http.h"
 #include "platform/process.h"
 
-int main() {
+int main(int argc, char** argv) {
+  switch (vn::ReadInformationRequest(argc, argv)) {
+    case vn::InformationRequest::kHelp:
+      std::cout << vn::ServiceUsage();
+      return 0;
+    case vn::InformationRequest::kVersion:
+      std::cout << "Varnel service " << vn::ProgramVersion() << "\n";
+      return 0;
+    case vn::InformationRequest::kNone:
+      break;
+  }
   vn::platform::KeepAllocatorPoolsSmall();
   vn::platform::InitializeProcess();
   vn::platform::InitializeHttp();

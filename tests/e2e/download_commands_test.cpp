@@ -53,8 +53,10 @@ TEST_F(DownloadCommands, DerivesFileNamesFromTheUrl) {
 }
 
 TEST_F(DownloadCommands, RefusesFileNamesOutsideTheOutputFolder) {
-  for (const std::string name :
-       {"/etc/passwd", "../escape.bin", "a/../../escape.bin", "./a.bin", "a/./b.bin", ".."}) {
+  // Names that would not show as they are (a line break, a right-to-left
+  // override) are refused too.
+  for (const std::string name : {"/etc/passwd", "../escape.bin", "a/../../escape.bin", "./a.bin",
+                                 "a/./b.bin", "..", "line\nbreak.bin", "evil\u202Etxt.exe"}) {
     const auto answer = Send({{"type", "enqueue_download"},
                               {"url", server.Url("/x")},
                               {"outputPath", downloads.path().string()},

@@ -33,6 +33,8 @@ TEST_F(ServerFileName, NamesTheFileOnlyWhenNobodyElseDid) {
       {{{"url", serve("/same1", "attachment; filename=same.bin")}}, ""},
       {{{"url", serve("/same2", "attachment; filename=same.bin")}}, ""},
       {{{"url", serve("/escape", "attachment; filename=\"../../.evil\"")}}, "evil"},
+      // Shown as it stands, the name would read "evilexe.txt".
+      {{{"url", serve("/bidi", "attachment; filename=\"evil\u202Etxt.exe\"")}}, "eviltxt.exe"},
       {{{"url", serve("/file.zip", "attachment; filename=other.bin")}}, "file.zip"},
       {{{"url", serve("/mine", "attachment; filename=other.bin")}, {"fileName", "mine"}}, "mine"},
       {{{"url", server.Url("/a%20b.bin?x=1#y")}}, "a b.bin"},
@@ -55,7 +57,7 @@ TEST_F(ServerFileName, NamesTheFileOnlyWhenNobodyElseDid) {
   EXPECT_EQ(numbered, (std::set<std::string>{"same.bin", "same (1).bin"}));
   EXPECT_EQ(ReadFile(OutputFile("taken.bin")), "the user's own file");
   // Nothing was ever written under the names the URLs gave.
-  for (const std::string left : {"get", "taken", "same1", "same2", "escape"}) {
+  for (const std::string left : {"get", "taken", "same1", "same2", "escape", "bidi"}) {
     EXPECT_FALSE(fs::exists(OutputFile(left))) << left;
     EXPECT_FALSE(fs::exists(OutputFile(left + ".segments"))) << left;
   }

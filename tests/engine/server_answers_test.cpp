@@ -76,5 +76,49 @@ TEST(ServerAnswers, StatusesThatAreNotTheFileFail) {
   }
 }
 
+// A 206 is a part of the file only where its Content-Range says; without a
+// valid one its body is never taken for the file, in the probe or later.
+TEST(ServerAnswers, PartialContentNeedsAValidContentRange) {
+  const std::string noRange = "Server returned HTTP 206 without a Content-Range";
+  struct Case {
+    const char* name;
+    test::ResourceOptions resource;
+    std::string expectedFailure;  // "" means Completed with "abc"
+  };
+  const Case cases[] = {
+      {"206 without Content-Range", {.body = "abc", .status = 206}, noRange},
+      {"no total", {.body = "abc", .status = 206, .contentRange = "bytes 0-2"}, noRange},
+      {"not a range", {.body = "abc", .status = 206, .contentRange = "bytes abc"}, noRange},
+      {"another unit", {.body = "abc", .status = 206, .contentRange = "items 0-2/3"}, noRange},
+      {"first after last", {.body = "abc", .status = 206, .contentRange = "bytes 2-1/3"}, noRange},
+      {"last beyond the total", {.body = "abc", .status = 206, .contentRange = "bytes 0-3/3"},
+       noRange},
+      {"trailing text", {.body = "abc", .status = 206, .contentRange = "bytes 0-2/3x"}, noRange},
+      {"probe fine, then 206 without Content-Range",
+       {.body = "abc", .failStatus = 206, .failFromRequest = 1},
+       "Segment download failed: " + noRange},
+      {"whole body with an unknown total", {.body = "abc", .status = 206, .contentRange = "bytes 0-2/*"},
+       ""},
+      {"no ranges at all", {.body = "abc", .rangeSupport = false}, ""},
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.name);
+    test::HttpTestServer server;
+    test::TempFolder folder;
+    server.SetResource("/file.bin", row.resource);
+    const DownloadTask task = test::MakeTask(server.Url("/file.bin"), folder.path());
+    const DownloadTask end = test::RunToEnd(task);
+    if (!row.expectedFailure.empty()) {
+      EXPECT_EQ(end.status, DownloadStatus::Failed);
+      EXPECT_EQ(end.failureReason, row.expectedFailure);
+      EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
+      continue;
+    }
+    EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
+    EXPECT_EQ(end.downloadedBytes, 3);
+    EXPECT_EQ(end.actualChecksum, test::Sha256Hex("abc"));
+  }
+}
+
 }  // namespace
 }  // namespace vn

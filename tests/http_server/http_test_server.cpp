@@ -348,6 +348,9 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
         if (!options.retryAfter.empty()) extraHeaders += "Retry-After: " + options.retryAfter + "\r\n";
       } else if (options.status != 0) {
         status = options.status;
+        if (!options.contentRange.empty()) {
+          extraHeaders += "Content-Range: " + options.contentRange + "\r\n";
+        }
         if (status != 204 && status != 304) {
           body = content;
           count = size;

@@ -29,6 +29,7 @@ struct ResourceOptions {
   int failFromRequest = -1;        // >= 0: from request N+1 on, answer failStatus
   std::string retryAfter;          // sent with failStatus answers when not empty
   int status = 0;                  // not 0: always this status and body (no body for 204, 304)
+  std::string contentRange;        // sent as it is with status answers when not empty
   std::int64_t dropAfterBytes = -1;  // >= 0: close the connection after this many body bytes of each response
   int dropResponses = -1;          // how many responses drop (-1: all of them)
   std::int64_t bytesPerSecondPerConnection = 0;  // > 0: throttle each connection

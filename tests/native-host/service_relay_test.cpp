@@ -79,6 +79,47 @@ TEST_F(ServiceRelay, ServiceClosingWithoutAnAnswerGivesAnErrorReply) {
             R"({"error":"Service did not answer","ok":false})");
 }
 
+TEST_F(ServiceRelay, RequestsLongerThanTheServiceReadsAreRefusedWithoutIt) {
+  const std::string accepted = R"({"ok":true})";
+  const std::string urlTooLong = R"({"error":"Download URL too long","ok":false})";
+  const std::string nameTooLong = R"({"error":"File name too long","ok":false})";
+  SocketPeer service(ServiceSocket(), accepted);
+  const std::string url = "https://example.test/";
+  const nlohmann::json empty = {{"fileName", ""},
+                                {"outputPath", (TestRoot() / "downloads").string()},
+                                {"referrer", ""},
+                                {"type", "enqueue_download"},
+                                {"url", url}};
+  // Bytes left for the file name and the rest of the URL: the service reads
+  // requests of up to 8191 bytes.
+  const std::size_t room = 8191 - empty.dump().size();
+  struct Row {
+    const char* name;
+    std::string url;
+    std::string filename;
+    std::string reply;
+  };
+  const Row rows[] = {
+      {"URL that fills the request exactly", url + std::string(room, 'u'), "", accepted},
+      {"URL one byte longer", url + std::string(room + 1, 'u'), "", urlTooLong},
+      {"9 KB URL", url + std::string(9216, 'u'), "", urlTooLong},
+      {"file name that fills the request exactly", url, std::string(room, 'n'), accepted},
+      {"file name one byte longer", url, std::string(room + 1, 'n'), nameTooLong},
+      {"long file name with a URL that alone fits", url + std::string(4000, 'u'),
+       std::string(5000, 'n'), nameTooLong},
+      {"both too long", url + std::string(9216, 'u'), std::string(9216, 'n'), urlTooLong},
+  };
+  std::size_t relayed = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const nlohmann::json capture = {{"url", row.url}, {"filename", row.filename}};
+    EXPECT_EQ(Ask(capture.dump()), row.reply);
+    if (row.reply == accepted) ++relayed;
+    EXPECT_EQ(service.Requests().size(), relayed);
+  }
+  for (const std::string& request : service.Requests()) EXPECT_EQ(request.size(), 8191u);
+}
+
 #ifdef SERVICE_BINARY
 
 TEST_F(ServiceRelay, RealServiceAnswersAreRelayedByteForByte) {

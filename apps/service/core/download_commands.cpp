@@ -12,6 +12,7 @@
 #include "apps/service/core/download_service.h"
 #include "apps/service/core/enqueue_arguments.h"
 #include "apps/service/core/free_file_name.h"
+#include "apps/service/core/hidden_characters.h"
 #include "apps/service/core/server_file_name.h"
 #include "apps/service/core/task_json.h"
 #include "apps/service/core/url_file_name.h"
@@ -97,7 +98,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   if (fileName.empty()) {
     fileName = FileNameFromUrl(url);
     nameFromServerAllowed = fileName == kDefaultFileName || !HasFileExtension(fileName);
-  } else if (!IsSafeFileName(fileName)) {
+  } else if (!IsSafeFileName(fileName) || HasHiddenCharacter(fileName)) {
     return ErrorAnswer(kInvalidFileName);
   } else if (!FileNameFits(fileName)) {
     return ErrorAnswer(kFileNameTooLong);

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <string>
 
+#include "apps/protocol/error_texts.h"
+
 namespace vn {
 
 inline constexpr const char* kInvalidChecksum = "Invalid checksum";
-inline constexpr const char* kFileNameTooLong = "File name too long";
+inline constexpr const char* kFileNameTooLong = error_text::kFileNameTooLong;
 
 // The longest last part of a file name that leaves room for the segment
 // folder's ".segments" within the system's 255-byte limit on one name.

@@ -7,11 +7,13 @@
 // parsing with what was read so far: the header is the server's to get right.
 #include "apps/service/core/server_file_name.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
 #include "apps/protocol/json_text.h"
 #include "apps/service/core/enqueue_arguments.h"
+#include "apps/service/core/hidden_characters.h"
 
 namespace vn {
 namespace {
@@ -130,13 +132,6 @@ Parameters ReadParameters(std::string_view header) {
   return found;
 }
 
-// A C1 control character: U+0080 to U+009F, in UTF-8 C2 80 to C2 9F.
-bool IsC1At(const std::string& text, std::size_t i) {
-  return static_cast<unsigned char>(text[i]) == 0xC2 && i + 1 < text.size() &&
-         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-}
-
 }  // namespace
 
 std::string PercentDecode(std::string_view text) {
@@ -156,18 +151,12 @@ std::string PercentDecode(std::string_view text) {
 std::string SafeOutsideFileName(const std::string& text) {
   if (!IsValidUtf8(text)) return {};
   const auto separator = text.find_last_of("/\\");
-  const std::string lastPart = separator == std::string::npos ? text : text.substr(separator + 1);
-  std::string name;
-  for (std::size_t i = 0; i < lastPart.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(lastPart[i]);
-    if (byte < 0x20 || byte == 0x7F) continue;
-    if (IsC1At(lastPart, i)) {
-      ++i;
-      continue;
-    }
-    if (byte == '.' && name.empty()) continue;
-    name += lastPart[i];
-  }
+  const std::string lastPart = WithoutHiddenCharacters(
+      separator == std::string::npos ? text : text.substr(separator + 1));
+  // Leading dots would hide the file, and "." or ".." name none; they are
+  // looked for after the hidden characters, which could stand before them.
+  const std::string name =
+      lastPart.substr(std::min(lastPart.size(), lastPart.find_first_not_of('.')));
   if (name.empty()) return {};
   return FitFileName(name);
 }

@@ -11,8 +11,8 @@
 namespace vn {
 
 // text made into a plain file name: only what follows its last "/" or "\";
-// control characters (C0, DEL and C1, the zero byte among them) and leading
-// dots removed; cut to kMaxFileNameBytes on a UTF-8 boundary, keeping a short
+// hidden characters (hidden_characters.h: controls, the zero byte among them,
+// bidirectional controls, zero widths) and leading dots removed; cut to kMaxFileNameBytes on a UTF-8 boundary, keeping a short
 // extension. "" when nothing is left, when the rest is "." or "..", or when
 // text is not valid UTF-8.
 std::string SafeOutsideFileName(const std::string& text);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "apps/service/engine/content_range.h"
 #include "apps/service/engine/transient_failure.h"
 
 namespace vn {
@@ -92,8 +93,11 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
 
     result = ProbeResult{};
     if (status == 206) {
-      result.totalBytes =
-          std::max<std::int64_t>(0, ParseContentRangeTotal(head->contentRange).value_or(0));
+      const auto range = ParseContentRange(head->contentRange);
+      // Its body could be any part of the file; the server will not do better
+      // on a second try.
+      if (!range) throw std::runtime_error(kPartialWithoutContentRange);
+      result.totalBytes = std::max<std::int64_t>(0, range->total);
       result.rangeSupport = result.totalBytes > 0;
     } else if (!emptyResource) {
       result.totalBytes = std::max<std::int64_t>(0, head->contentLength);

@@ -23,13 +23,15 @@ struct ProbeResult {
 
 // The total after the last "/" of a Content-Range value, parsed like strtoll
 // (leading blanks skipped, trailing text ignored); nullopt when there is no
-// "/", no number ("*") or the number is out of range.
+// "/", no number ("*") or the number is out of range. Read from a 416 answer
+// ("bytes */0"); a 206 answer's range is ParseContentRange's.
 std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange);
 
 // Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
 // are retried; every other status but 200 and 206 fails at once with "Server
-// returned HTTP N". A 416 naming a total of 0 is an empty resource, not a
-// failure. stopRequested ends the attempts (and an attempt in flight); when
+// returned HTTP N", and so does a 206 without a valid Content-Range
+// (kPartialWithoutContentRange). A 416 naming a total of 0 is an empty
+// resource, not a failure. stopRequested ends the attempts (and an attempt in flight); when
 // no attempt succeeded by then, nullopt is returned: the run was stopped, and
 // ends as the stop says. Throws std::runtime_error with the latest error
 // otherwise: a TransientFailure (with the server's Retry-After) when that

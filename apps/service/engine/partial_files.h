@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "apps/protocol/error_texts.h"
 #include "apps/service/task/download_task.h"
 
 namespace vn {
@@ -17,7 +18,7 @@ namespace vn {
 struct ProbeResult;
 
 // The failure text for a download whose folder or name is unusable.
-inline constexpr const char* kInvalidFileName = "Invalid file name";
+inline constexpr const char* kInvalidFileName = error_text::kInvalidFileName;
 
 // Whether text holds a zero byte, which no path handed to the system may hold.
 bool HasZeroByte(const std::string& text);

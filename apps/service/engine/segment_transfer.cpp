@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "apps/service/engine/content_range.h"
 #include "apps/service/engine/partial_files.h"
 #include "apps/service/engine/probed_resource.h"
 #include "apps/service/engine/segment_picker.h"
@@ -92,6 +93,10 @@ void RunAttempt(const SegmentJob& job, platform::HttpConnection& connection, std
       transient = IsTransientStatus(head.status);
       retryAfter = RetryAfterDelay(head.retryAfter);
       return fail("Server returned HTTP " + std::to_string(head.status), false);
+    }
+    // Its bytes belong nowhere in particular, whatever was asked.
+    if (head.status == 206 && !ParseContentRange(head.contentRange)) {
+      return fail(kPartialWithoutContentRange, true);
     }
     if (!sizeKnown) return true;
     if (!IsProbedResource(head, job.task, range->first)) {

@@ -47,7 +47,7 @@ struct SegmentJob {
 // raised (by this call or another worker) or transferFailed is raised; throws
 // std::runtime_error when it gives up:
 //   "Failed to open segment file", the system's text of a failed write
-//   ("No space left on device"),
+//   ("No space left on device"), kPartialWithoutContentRange,
 //   "Segment download stalled before completion" and
 //   "Segment download ended before the full range was received" at once;
 //   "Failed to start segment request", "Server returned HTTP N",
