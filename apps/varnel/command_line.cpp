@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 
+#include "apps/protocol/browser_host_names.h"
 #include "apps/varnel/batch_add.h"
 #include "apps/varnel/browser_commands.h"
 #include "apps/varnel/cli_errors.h"
@@ -68,6 +69,10 @@ void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& conso
                              "(repeatable)");
   installCommand->add_option("--firefox-extension-id", install.firefoxExtensionId,
                              "Id of the Firefox extension");
+  installCommand->add_flag("--force", install.force,
+                           "Also replace a manifest that varnel did not write or that was "
+                           "changed since; the old one is kept beside it as " +
+                               std::string(kNativeHostName) + ".json.bak-<UTC time>");
   installCommand->callback([&] { action = [&] { return RunBrowserInstall(console, install); }; });
   browser->add_subcommand("uninstall", "Remove the manifests that install wrote")->callback([&] {
     action = [&] { return RunBrowserUninstall(console); };
