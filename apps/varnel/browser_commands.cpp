@@ -132,6 +132,11 @@ bool InstallFor(Console& console, const Browser& browser, const BrowserInstallOp
   const auto existing = folder->Read(name, kMaxManifestBytes);
   const bool present = existing.entry != platform::LinkFreeFolder::Entry::kAbsent;
   const std::string why = present ? WhyNotOurs(existing, path, browser, record) : "";
+  if (!why.empty() && !options.force) {
+    console.Error(browser.title + ": kept " + path.string() + ": " + why +
+                  "; give --force to replace it (the old one is then kept beside it)");
+    return false;
+  }
   const auto ids = IdsFor(browser, options, present && why.empty() ? existing.bytes : "");
   if (ids.empty()) {
     console.Line(browser.title + ": skipped, no extension id (give " +
@@ -141,11 +146,6 @@ bool InstallFor(Console& console, const Browser& browser, const BrowserInstallOp
     return true;
   }
   if (!why.empty()) {
-    if (!options.force) {
-      console.Error(browser.title + ": kept " + path.string() + ": " + why +
-                    "; give --force to replace it (the old one is then kept beside it)");
-      return false;
-    }
     const auto backup = name + ".bak-" + UtcStamp();
     if (!folder->Rename(name, backup)) {
       throw std::runtime_error("cannot move " + path.string() + " aside to " + backup);
