@@ -73,8 +73,8 @@ bool LinkFreeFolder::Replace(const std::string& name, std::string_view content) 
   const std::string temporary =
       "." + name + "." + std::to_string(source()) + std::to_string(source()) + ".tmp";
   const int folder = state->folder.Get();
-  UniqueFd fd(
-      openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+  UniqueFd fd(openat(folder, temporary.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!fd.Valid()) return false;
   const bool written = WriteAll(fd.Get(), content.data(), content.size()) && fsync(fd.Get()) == 0;
   if (!fd.Close() || !written || renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {

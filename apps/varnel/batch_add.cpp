@@ -49,8 +49,8 @@ nlohmann::json RequestOf(const ListLine& line, AddOptions& one, const std::files
       auto request = EnqueueDownloadRequest(one, here);
       const auto size = CompactJson(request).size();
       if (size <= platform::kMaxRequestBytes) return request;
-      problem = "its request would be " + std::to_string(size) + " bytes; the service takes at most " +
-                std::to_string(platform::kMaxRequestBytes);
+      problem = "its request would be " + std::to_string(size) +
+                " bytes; the service takes at most " + std::to_string(platform::kMaxRequestBytes);
     } catch (const UsageError& error) {
       problem = error.what();
     }
@@ -84,8 +84,7 @@ struct BatchProgress {
 };
 
 bool HasEnded(const std::string& status) {
-  return status == "Completed" || status == "Failed" || status == "Cancelled" ||
-         status == "Paused";
+  return status == "Completed" || status == "Failed" || status == "Cancelled" || status == "Paused";
 }
 
 // A download that left the list counts as ended, not completed.

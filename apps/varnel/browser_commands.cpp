@@ -35,8 +35,9 @@ nlohmann::json ReadJsonFile(const std::filesystem::path& path) {
 // A recorded path is touched only when it is one of our manifest files, so an
 // altered record cannot make uninstall delete anything else.
 const Browser* BrowserOf(const std::vector<Browser>& browsers, const std::filesystem::path& path) {
-  const auto found = std::find_if(browsers.begin(), browsers.end(),
-                                  [&](const Browser& browser) { return ManifestPath(browser) == path; });
+  const auto found = std::find_if(browsers.begin(), browsers.end(), [&](const Browser& browser) {
+    return ManifestPath(browser) == path;
+  });
   return found == browsers.end() ? nullptr : &*found;
 }
 
@@ -50,7 +51,8 @@ std::unique_ptr<platform::LinkFreeFolder> OpenManifestFolder(const Browser& brow
     std::error_code error;
     const auto status = std::filesystem::symlink_status(folder, error);
     if (std::filesystem::is_symlink(status)) {
-      throw std::runtime_error(folder.string() + " is a symbolic link; nothing is written through it");
+      throw std::runtime_error(folder.string() +
+                               " is a symbolic link; nothing is written through it");
     }
     if (std::filesystem::exists(status)) continue;
     if (!create) return nullptr;
@@ -73,7 +75,9 @@ std::string WhyNotOurs(const platform::LinkFreeFolder::Content& content,
   using Entry = platform::LinkFreeFolder::Entry;
   if (content.entry == Entry::kOther) return "it is not a regular file";
   const auto digest = record.DigestOf(path);
-  if (digest) return *digest == Sha256Of(content.bytes) ? "" : "it was changed after varnel wrote it";
+  if (digest) {
+    return *digest == Sha256Of(content.bytes) ? "" : "it was changed after varnel wrote it";
+  }
   const auto state = ParseManifest(content.bytes, browser.family);
   // A record of an older varnel has no digests: its manifest naming our host
   // is taken as the one it wrote.
@@ -102,9 +106,8 @@ void CheckExtensionIds(const BrowserInstallOptions& options) {
     }
   }
   if (!options.firefoxExtensionId.empty() && !IsFirefoxExtensionId(options.firefoxExtensionId)) {
-    throw UsageError(
-        "--firefox-extension-id takes an id like name@example.org or {GUID}, not " +
-        Printable(options.firefoxExtensionId));
+    throw UsageError("--firefox-extension-id takes an id like name@example.org or {GUID}, not " +
+                     Printable(options.firefoxExtensionId));
   }
 }
 

@@ -17,9 +17,9 @@ namespace vn::cli {
 inline constexpr std::chrono::milliseconds kIdentifyTimeout{5000};
 
 struct SocketListener {
-  std::optional<int> pid;          // nullopt: nothing listens
-  std::filesystem::path program;   // empty when it cannot be read
-  std::string notTheService;       // why it is not taken for the service; empty when it is
+  std::optional<int> pid;         // nullopt: nothing listens
+  std::filesystem::path program;  // empty when it cannot be read
+  std::string notTheService;      // why it is not taken for the service; empty when it is
 
   bool IsService() const { return pid && notTheService.empty(); }
   // "pid N (PROGRAM)", for messages.

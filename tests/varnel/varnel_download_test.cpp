@@ -55,8 +55,7 @@ TEST_F(VarnelDownloads, AddListEnqueuesEveryUrlAndWaitsForAll) {
     std::string list = "# batch\n\n";
     for (const auto& url : c.urls) list += "  " + http.Url(url) + "\r\n";
     std::ofstream(work.path() / "urls.txt") << list;
-    const auto result =
-        RunVarnel({"add", "-i", "urls.txt", "-o", "out", "--wait"}, work.path());
+    const auto result = RunVarnel({"add", "-i", "urls.txt", "-o", "out", "--wait"}, work.path());
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     std::istringstream lines(result.output);
     std::string line;
@@ -102,10 +101,11 @@ TEST_F(VarnelDownloads, AddListReportsEachBadLineByNumberAndEnqueuesTheGoodOnes)
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].problem.empty()) continue;
     ++bad;
-    EXPECT_NE(result.errors.find("varnel: urls.txt:" + std::to_string(i + 1) + ": " +
-                                 lines[i].problem),
-              std::string::npos)
-        << i + 1 << "\n" << result.errors;
+    EXPECT_NE(
+        result.errors.find("varnel: urls.txt:" + std::to_string(i + 1) + ": " + lines[i].problem),
+        std::string::npos)
+        << i + 1 << "\n"
+        << result.errors;
   }
   EXPECT_EQ(static_cast<std::size_t>(std::count(result.errors.begin(), result.errors.end(), '\n')),
             bad)

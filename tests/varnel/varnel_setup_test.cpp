@@ -179,17 +179,25 @@ TEST_F(VarnelSetup, BrowserInstallTouchesOnlyItsOwnManifestsAndNeverFollowsALink
     std::vector<std::string> texts;  // in the output or the errors
   };
   const std::vector<Step> steps = {
-      {"first install", [] {}, {"install", "--chrome-extension-id", chromeId}, 1,
+      {"first install",
+       [] {},
+       {"install", "--chrome-extension-id", chromeId},
+       1,
        {"Google Chrome: wrote " + chrome.string(),
         "varnel: Chromium: not set up: " + linked.parent_path().string() + " is a symbolic link",
         "varnel: Microsoft Edge: kept " + edge.string() +
             ": varnel did not write it (it starts /opt/other/host); give --force",
         "varnel: 2 browser(s) not set up"}},
-      {"changed after install", [&] { WriteFile(chrome, ReadFile(chrome) + " "); },
-       {"install"}, 1,
+      {"changed after install",
+       [&] { WriteFile(chrome, ReadFile(chrome) + " "); },
+       {"install"},
+       1,
        {"varnel: Google Chrome: kept " + chrome.string() +
         ": it was changed after varnel wrote it; give --force"}},
-      {"forced", [] {}, {"install", "--force", "--chrome-extension-id", chromeId}, 1,
+      {"forced",
+       [] {},
+       {"install", "--force", "--chrome-extension-id", chromeId},
+       1,
        {"Google Chrome: moved " + chrome.string() + " aside to com.varnel.v2.json.bak-",
         "Microsoft Edge: moved " + edge.string() + " aside to com.varnel.v2.json.bak-",
         "Microsoft Edge: wrote " + edge.string(), "is a symbolic link"}},
@@ -204,7 +212,8 @@ TEST_F(VarnelSetup, BrowserInstallTouchesOnlyItsOwnManifestsAndNeverFollowsALink
          WriteFile(record, written.dump());
          WriteFile(edge, ReadFile(edge) + "\n");
        },
-       {"uninstall"}, 1,
+       {"uninstall"},
+       1,
        {"Removed " + chrome.string(),
         "Kept " + edge.string() + ": it was changed after varnel wrote it.",
         "varnel: not removed: " + linked.string() + ": " + linked.parent_path().string() +
@@ -218,7 +227,8 @@ TEST_F(VarnelSetup, BrowserInstallTouchesOnlyItsOwnManifestsAndNeverFollowsALink
     EXPECT_EQ(result.exitCode, step.exitCode) << step.what << "\n" << result.errors;
     for (const auto& text : step.texts) {
       EXPECT_NE((result.output + result.errors).find(text), std::string::npos)
-          << step.what << ": " << text << "\n" << result.output << result.errors;
+          << step.what << ": " << text << "\n"
+          << result.output << result.errors;
     }
     if (step.what != "uninstall") {
       EXPECT_FALSE(std::filesystem::exists(target)) << step.what;
@@ -237,9 +247,10 @@ TEST_F(VarnelSetup, BrowserInstallTouchesOnlyItsOwnManifestsAndNeverFollowsALink
   }
   ASSERT_EQ(backups.size(), 2u);
   EXPECT_TRUE(backups[0] == foreign || backups[1] == foreign);
-  EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(elsewhere.path()),
-                                                std::filesystem::directory_iterator()),
-            std::vector<std::filesystem::path>{target});
+  EXPECT_EQ(
+      std::vector<std::filesystem::path>(std::filesystem::directory_iterator(elsewhere.path()),
+                                         std::filesystem::directory_iterator()),
+      std::vector<std::filesystem::path>{target});
 }
 
 // A socket file that nothing listens on, as a crashed service leaves it.
@@ -342,12 +353,11 @@ TEST_F(VarnelSetup, ServiceCommandsLeaveAListenerThatIsNotTheServiceAlone) {
     for (const std::string command : {"stop", "start"}) {
       const auto result = RunVarnel({"service", command});
       EXPECT_EQ(result.exitCode, 3) << command << "\n" << result.errors;
-      for (const auto& text :
-           {"varnel: something other than the download service listens on " +
-                SocketPath().string() + ": " + found + "; " + why,
-            "asked for list_downloads: " + c.answer}) {
-        EXPECT_NE(result.errors.find(text), std::string::npos)
-            << command << ": " << text << "\n" << result.errors;
+      for (const auto& text : {"varnel: something other than the download service listens on " +
+                                   SocketPath().string() + ": " + found + "; " + why,
+                               "asked for list_downloads: " + c.answer}) {
+        EXPECT_NE(result.errors.find(text), std::string::npos) << command << ": " << text << "\n"
+                                                               << result.errors;
       }
       EXPECT_TRUE(fake.Alive()) << command;
     }
