@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <unordered_set>
+#include <utility>
 
 #include "apps/protocol/json_text.h"
 #include "apps/varnel/byte_units.h"
