@@ -43,6 +43,12 @@ std::filesystem::path FindOnPath(const std::string& name);
 // Pids of this user's processes, other than this one, running program.
 std::vector<int> ProcessesRunning(const std::filesystem::path& program);
 
+// The program file process pid runs (/proc/<pid>/exe; on Windows its image
+// name), absolute; empty when it cannot be read (another user's process, or
+// gone). A program file replaced or removed since it started is still named by
+// its path.
+std::filesystem::path ProgramOfProcess(int pid);
+
 // The value of variable in the environment that process pid started with;
 // nullopt when it is not set there or cannot be read (always on Windows, where
 // it lives in the other process's memory).

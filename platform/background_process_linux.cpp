@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/background_process.h"
@@ -179,6 +180,20 @@ std::vector<int> ProcessesRunning(const std::filesystem::path& program) {
     }
   }
   return pids;
+}
+
+std::filesystem::path ProgramOfProcess(int pid) {
+  std::error_code error;
+  std::string program =
+      std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).string();
+  if (error) return {};
+  // The kernel marks a program file that was replaced or removed since (an
+  // upgrade) after its path.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (program.size() > kDeleted.size() && program.ends_with(kDeleted)) {
+    program.resize(program.size() - kDeleted.size());
+  }
+  return program;
 }
 
 std::optional<std::string> EnvironmentOf(int pid, const std::string& variable) {

@@ -115,6 +115,17 @@ std::vector<int> ProcessesRunning(const std::filesystem::path& program) {
   return pids;
 }
 
+std::filesystem::path ProgramOfProcess(int pid) {
+  const Win32Handle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+  if (!process.Valid()) return {};
+  std::wstring image(32768, L'\0');
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!QueryFullProcessImageNameW(process.Get(), 0, image.data(), &size)) return {};
+  image.resize(size);
+  return std::filesystem::path(image);
+}
+
 // Another process's environment lives in its memory; it is not read.
 std::optional<std::string> EnvironmentOf(int, const std::string&) { return std::nullopt; }
 

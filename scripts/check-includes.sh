@@ -3,9 +3,11 @@
 # use, or a third-party header that belongs to one folder only. Tests, benchmarks
 # and fuzz targets are free. Every folder under apps/ and platform/ needs a rule
 # below: a new folder states its place in the layering when it is added.
+# Also runs check-command-names.sh: command names only from their header.
 # Usage: scripts/check-includes.sh [ROOT]
 set -euo pipefail
-root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+scripts=$(cd "$(dirname "$0")" && pwd)
+root=${1:-$(cd "$scripts/.." && pwd)}
 cd "$root"
 
 # Folder of the including file -> folders its "..." includes may name. The
@@ -91,6 +93,8 @@ done < <(find apps platform -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.
 for crossing in "${!exceptions[@]}"; do
   [ -n "${seen[$crossing]+x}" ] || fail "no longer found, remove it from the list: $crossing"
 done
+
+"$scripts/check-command-names.sh" "$root" || fail "command names spelled outside apps/protocol (see above)"
 
 if [ "$failures" -gt 0 ]; then
   echo "check-includes: $failures problem(s)" >&2

@@ -6,18 +6,77 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <unordered_set>
+#include <utility>
 
+#include "apps/protocol/json_text.h"
 #include "apps/varnel/byte_units.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/download_waiter.h"
 #include "apps/varnel/task_view.h"
+#include "platform/pipe.h"
 #include "platform/process.h"
 
 namespace vn::cli {
 namespace {
 
 constexpr const char* kBlanks = " \t\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Checks the options on their own, so a bad option is reported once and not
+// for every line.
+constexpr const char* kSampleUrl = "https://example.invalid/";
+
+struct CheckedList {
+  std::vector<std::pair<std::string, nlohmann::json>> requests;  // URL, enqueue request
+  std::vector<std::string> problems;                             // "LINE: reason"
+};
+
+// Why the line cannot be enqueued, or its request.
+nlohmann::json RequestOf(const ListLine& line, AddOptions& one, const std::filesystem::path& here,
+                         std::string& problem) {
+  const std::string& text = line.text;
+  if (text.size() > kMaxListLineBytes) {
+    problem = "longer than " + std::to_string(kMaxListLineBytes) + " bytes";
+  } else if (text.find('\0') != std::string::npos) {
+    problem = "holds a zero byte";
+  } else if (!IsValidUtf8(text)) {
+    problem = "is not UTF-8 text";
+  } else if (std::any_of(text.begin(), text.end(),
+                         [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
+    problem = "holds a control character";
+  } else {
+    one.url = text;
+    try {
+      auto request = EnqueueDownloadRequest(one, here);
+      const auto size = CompactJson(request).size();
+      if (size <= platform::kMaxRequestBytes) return request;
+      problem = "its request would be " + std::to_string(size) +
+                " bytes; the service takes at most " + std::to_string(platform::kMaxRequestBytes);
+    } catch (const UsageError& error) {
+      problem = error.what();
+    }
+  }
+  return nullptr;
+}
+
+CheckedList CheckLines(const std::vector<ListLine>& lines, const AddOptions& options,
+                       const std::filesystem::path& here) {
+  AddOptions one = options;
+  one.url = kSampleUrl;
+  EnqueueDownloadRequest(one, here);
+  CheckedList checked;
+  for (const ListLine& line : lines) {
+    std::string problem;
+    auto request = RequestOf(line, one, here, problem);
+    if (problem.empty()) {
+      checked.requests.emplace_back(line.text, std::move(request));
+    } else {
+      checked.problems.push_back(std::to_string(line.number) + ": " + problem);
+    }
+  }
+  return checked;
+}
 
 struct BatchProgress {
   std::size_t ended = 0;
@@ -27,8 +86,7 @@ struct BatchProgress {
 };
 
 bool HasEnded(const std::string& status) {
-  return status == "Completed" || status == "Failed" || status == "Cancelled" ||
-         status == "Paused";
+  return status == "Completed" || status == "Failed" || status == "Cancelled" || status == "Paused";
 }
 
 // A download that left the list counts as ended, not completed.
@@ -58,7 +116,7 @@ int WaitForBatch(const ServiceClient& client, Console& console,
   std::optional<std::chrono::steady_clock::time_point> lastPlainLine;
   for (;;) {
     const auto listed = ReadTaskList(
-        client.Call({{"type", "list_downloads"}}, "the service refused to list its downloads"));
+        client.Call(ListDownloadsRequest(), "the service refused to list its downloads"));
     const BatchProgress progress = Summarize(listed, ids);
     const std::string text = ProgressText(progress, ids.size());
     const bool done = progress.ended == ids.size();
@@ -86,39 +144,55 @@ int WaitForBatch(const ServiceClient& client, Console& console,
 
 }  // namespace
 
-std::vector<std::string> ReadUrlList(std::istream& input) {
-  std::vector<std::string> urls;
+std::vector<ListLine> ReadUrlList(std::istream& input) {
+  std::vector<ListLine> lines;
   std::string line;
-  while (std::getline(input, line)) {
+  std::size_t number = 0;
+  const auto take = [&] {
+    ++number;
+    if (number == 1 && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
     const auto first = line.find_first_not_of(kBlanks);
-    if (first == std::string::npos || line[first] == '#') continue;
-    urls.push_back(line.substr(first, line.find_last_not_of(kBlanks) - first + 1));
+    if (line.size() > kMaxListLineBytes) {
+      lines.push_back({number, line});  // refused whole, blanks or not
+    } else if (first != std::string::npos && line[first] != '#') {
+      lines.push_back({number, line.substr(first, line.find_last_not_of(kBlanks) - first + 1)});
+    }
+    line.clear();
+  };
+  for (std::istreambuf_iterator<char> next(input), end; next != end; ++next) {
+    if (*next == '\n') {
+      take();
+    } else if (line.size() <= kMaxListLineBytes + kByteOrderMark.size()) {
+      line.push_back(*next);
+    }
   }
-  return urls;
+  if (!line.empty()) take();
+  return lines;
 }
 
 int RunAddBatch(const ServiceClient& client, Console& console, const AddOptions& options,
                 const std::string& source, bool wait) {
   if (wait) platform::InstallStopSignalHandlers();
-  std::vector<std::string> urls;
+  std::vector<ListLine> lines;
   if (source == "-") {
-    urls = ReadUrlList(std::cin);
+    lines = ReadUrlList(std::cin);
   } else {
-    std::ifstream file(source);
+    std::ifstream file(source, std::ios::binary);
     if (!file) throw UsageError("cannot read the URL list " + Printable(source));
-    urls = ReadUrlList(file);
+    lines = ReadUrlList(file);
   }
-  if (urls.empty()) throw UsageError("the URL list " + Printable(source) + " holds no URL");
+  if (lines.empty()) throw UsageError("the URL list " + Printable(source) + " holds no URL");
 
   std::error_code error;
   const auto here = std::filesystem::current_path(error);
   if (error) throw UsageError("the current folder cannot be read; give absolute paths");
+  const auto checked = CheckLines(lines, options, here);
+  const std::string where = source == "-" ? "standard input" : Printable(source);
+  for (const auto& problem : checked.problems) console.Error(where + ":" + Printable(problem));
+
   std::unordered_set<std::string> ids;
-  AddOptions one = options;
-  for (const std::string& url : urls) {
-    one.url = url;
-    const auto answer =
-        client.Call(EnqueueDownloadRequest(one, here), "the service refused " + Printable(url));
+  for (const auto& [url, request] : checked.requests) {
+    const auto answer = client.Call(request, "the service refused " + Printable(url));
     if (!answer.contains("id") || !answer["id"].is_string()) {
       throw ServiceUnavailable("the download service answered without an id");
     }
@@ -126,7 +200,8 @@ int RunAddBatch(const ServiceClient& client, Console& console, const AddOptions&
     console.Line(Printable(id));
     ids.insert(id);
   }
-  return wait ? WaitForBatch(client, console, ids) : kExitSuccess;
+  const int waited = wait && !ids.empty() ? WaitForBatch(client, console, ids) : kExitSuccess;
+  return waited == kExitSuccess && !checked.problems.empty() ? kExitDownloadFailed : waited;
 }
 
 }  // namespace vn::cli

@@ -1,78 +1,166 @@
-// "browser-manifests.json" (data root): {"manifests": ["/abs/path.json", ...]},
-// the manifests that install wrote, written through a temporary file.
 #include "apps/varnel/browser_commands.h"
 
 #include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
+#include <memory>
 #include <sstream>
 
 #include "apps/protocol/browser_host_names.h"
 #include "apps/protocol/json_text.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/cli_errors.h"
+#include "apps/varnel/extension_ids.h"
+#include "apps/varnel/install_record.h"
 #include "apps/varnel/program_locations.h"
 #include "apps/varnel/task_view.h"
+#include "platform/link_free_folder.h"
 #include "platform/locations.h"
 
 namespace vn::cli {
 namespace {
 
-constexpr std::size_t kMaxExtensionIdLength = 128;
-constexpr std::size_t kMaxRecordBytes = 1 << 20;
-
-std::filesystem::path RecordPath() {
-  return platform::ResolveDataRoot() / kInstalledManifestsFileName;
-}
+constexpr std::size_t kMaxHandshakesBytes = 1 << 20;
 
 nlohmann::json ReadJsonFile(const std::filesystem::path& path) {
   std::error_code error;
   const auto size = std::filesystem::file_size(path, error);
-  if (error || size > kMaxRecordBytes) return nlohmann::json::object();
+  if (error || size > kMaxHandshakesBytes) return nlohmann::json::object();
   std::ifstream in(path, std::ios::binary);
   auto parsed = nlohmann::json::parse(in, nullptr, false);
   return parsed.is_object() ? parsed : nlohmann::json::object();
 }
 
-std::vector<std::filesystem::path> RecordedManifests() {
-  std::vector<std::filesystem::path> paths;
-  const auto record = ReadJsonFile(RecordPath());
-  const auto manifests = record.find("manifests");
-  if (manifests == record.end() || !manifests->is_array()) return paths;
-  for (const auto& path : *manifests) {
-    if (path.is_string()) paths.emplace_back(path.get<std::string>());
-  }
-  return paths;
-}
-
-void SaveRecord(const std::vector<std::filesystem::path>& paths) {
-  nlohmann::json manifests = nlohmann::json::array();
-  for (const auto& path : paths) manifests.push_back(path.string());
-  WriteFileAtomically(RecordPath(), IndentedJson({{"manifests", manifests}}));
-}
-
-// A recorded path is removed only when it is one of our manifest files, so an
+// A recorded path is touched only when it is one of our manifest files, so an
 // altered record cannot make uninstall delete anything else.
-bool IsOurManifestPath(const std::filesystem::path& path) {
-  const auto browsers = KnownBrowsers();
-  return std::any_of(browsers.begin(), browsers.end(),
-                     [&](const Browser& browser) { return ManifestPath(browser) == path; });
+const Browser* BrowserOf(const std::vector<Browser>& browsers, const std::filesystem::path& path) {
+  const auto found = std::find_if(browsers.begin(), browsers.end(), [&](const Browser& browser) {
+    return ManifestPath(browser) == path;
+  });
+  return found == browsers.end() ? nullptr : &*found;
 }
 
-void CheckExtensionId(const std::string& id, const char* option) {
-  const bool fits =
-      !id.empty() && id.size() <= kMaxExtensionIdLength &&
-      std::all_of(id.begin(), id.end(), [](unsigned char c) {
-        return std::isalnum(c) || std::string_view("@._-{}").find(c) != std::string_view::npos;
-      });
-  if (!fits) throw UsageError(std::string(option) + " takes an extension id, not " + Printable(id));
-}
-
-void AddMissing(std::vector<std::string>& ids, const std::vector<std::string>& more) {
-  for (const auto& id : more) {
-    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+// The manifest folder, reached without a symbolic link below the browser's
+// profile folder (which the user may have linked elsewhere on purpose). With
+// create, missing folders are made; without, null when one is missing.
+std::unique_ptr<platform::LinkFreeFolder> OpenManifestFolder(const Browser& browser, bool create) {
+  auto folder = browser.profileFolder;
+  for (const auto& part : browser.manifestFolder.lexically_relative(browser.profileFolder)) {
+    folder /= part;
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(folder, error);
+    if (std::filesystem::is_symlink(status)) {
+      throw std::runtime_error(folder.string() +
+                               " is a symbolic link; nothing is written through it");
+    }
+    if (std::filesystem::exists(status)) continue;
+    if (!create) return nullptr;
+    if (!std::filesystem::create_directory(folder, error) && error) {
+      throw std::runtime_error("cannot create " + folder.string() + ": " + error.message());
+    }
   }
+  try {
+    return std::make_unique<platform::LinkFreeFolder>(browser.manifestFolder);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error(browser.manifestFolder.string() + " " + error.what());
+  }
+}
+
+// Why a manifest file may not be replaced or removed; empty when it holds
+// what install wrote there.
+std::string WhyNotOurs(const platform::LinkFreeFolder::Content& content,
+                       const std::filesystem::path& path, const Browser& browser,
+                       const InstallRecord& record) {
+  using Entry = platform::LinkFreeFolder::Entry;
+  if (content.entry == Entry::kOther) return "it is not a regular file";
+  const auto digest = record.DigestOf(path);
+  if (digest) {
+    return *digest == Sha256Of(content.bytes) ? "" : "it was changed after varnel wrote it";
+  }
+  const auto state = ParseManifest(content.bytes, browser.family);
+  // A record of an older varnel has no digests: its manifest naming our host
+  // is taken as the one it wrote.
+  if (record.Holds(path)) {
+    const auto host = FindNativeHostBinary();
+    return state.valid && !host.empty() && state.hostPath == host
+               ? ""
+               : "it was changed after varnel wrote it";
+  }
+  return "varnel did not write it" +
+         (state.valid ? " (it starts " + Printable(state.hostPath.string()) + ")" : std::string());
+}
+
+std::string UtcStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::ostringstream text;
+  text << std::put_time(std::gmtime(&now), "%Y%m%dT%H%M%SZ");
+  return text.str();
+}
+
+void CheckExtensionIds(const BrowserInstallOptions& options) {
+  for (const auto& id : options.chromeExtensionIds) {
+    if (!IsChromiumExtensionId(id)) {
+      throw UsageError("--chrome-extension-id takes an extension id of 32 letters a to p, not " +
+                       Printable(id));
+    }
+  }
+  if (!options.firefoxExtensionId.empty() && !IsFirefoxExtensionId(options.firefoxExtensionId)) {
+    throw UsageError("--firefox-extension-id takes an id like name@example.org or {GUID}, not " +
+                     Printable(options.firefoxExtensionId));
+  }
+}
+
+// The ids to allow: those given, then the valid ones of our earlier manifest.
+std::vector<std::string> IdsFor(const Browser& browser, const BrowserInstallOptions& options,
+                                const std::string& earlierManifest) {
+  const bool chromium = browser.family == ManifestFamily::kChromium;
+  std::vector<std::string> ids = chromium ? options.chromeExtensionIds : std::vector<std::string>{};
+  if (!chromium && !options.firefoxExtensionId.empty()) ids.push_back(options.firefoxExtensionId);
+  if (earlierManifest.empty()) return ids;
+  for (const auto& id : ParseManifest(earlierManifest, browser.family).extensionIds) {
+    const bool fits = chromium ? IsChromiumExtensionId(id) : IsFirefoxExtensionId(id);
+    if (fits && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  }
+  return ids;
+}
+
+// Writes one browser's manifest; false when it was not set up. Throws
+// std::runtime_error when a file cannot be written.
+bool InstallFor(Console& console, const Browser& browser, const BrowserInstallOptions& options,
+                const std::filesystem::path& host, InstallRecord& record) {
+  const auto path = ManifestPath(browser);
+  const auto name = path.filename().string();
+  const auto folder = OpenManifestFolder(browser, true);
+  const auto existing = folder->Read(name, kMaxManifestBytes);
+  const bool present = existing.entry != platform::LinkFreeFolder::Entry::kAbsent;
+  const std::string why = present ? WhyNotOurs(existing, path, browser, record) : "";
+  if (!why.empty() && !options.force) {
+    console.Error(browser.title + ": kept " + path.string() + ": " + why +
+                  "; give --force to replace it (the old one is then kept beside it)");
+    return false;
+  }
+  const auto ids = IdsFor(browser, options, present && why.empty() ? existing.bytes : "");
+  if (ids.empty()) {
+    console.Line(browser.title + ": skipped, no extension id (give " +
+                 (browser.family == ManifestFamily::kChromium ? "--chrome-extension-id"
+                                                              : "--firefox-extension-id") +
+                 " ID)");
+    return true;
+  }
+  if (!why.empty()) {
+    const auto backup = name + ".bak-" + UtcStamp();
+    if (!folder->Rename(name, backup)) {
+      throw std::runtime_error("cannot move " + path.string() + " aside to " + backup);
+    }
+    console.Line(browser.title + ": moved " + path.string() + " aside to " + backup);
+  }
+  const auto text = IndentedJson(MakeManifest(browser.family, host, ids));
+  if (!folder->Replace(name, text)) throw std::runtime_error("cannot write " + path.string());
+  record.Add(path, Sha256Of(text));
+  record.Save();
+  console.Line(browser.title + ": wrote " + path.string());
+  return true;
 }
 
 std::string HandshakeText(const nlohmann::json& handshakes, const std::string& browser) {
@@ -93,56 +181,62 @@ std::string HandshakeText(const nlohmann::json& handshakes, const std::string& b
 }  // namespace
 
 int RunBrowserInstall(Console& console, const BrowserInstallOptions& options) {
-  for (const auto& id : options.chromeExtensionIds) CheckExtensionId(id, "--chrome-extension-id");
-  if (!options.firefoxExtensionId.empty()) {
-    CheckExtensionId(options.firefoxExtensionId, "--firefox-extension-id");
-  }
+  CheckExtensionIds(options);
   const auto host = FindNativeHostBinary();
   if (host.empty()) {
     throw std::runtime_error("the native host program was not found beside varnel");
   }
-  auto written = RecordedManifests();
+  auto record = InstallRecord::Load();
   bool anyFound = false;
+  std::size_t failed = 0;
   for (const auto& browser : KnownBrowsers()) {
     if (!IsFound(browser)) continue;
     anyFound = true;
-    const auto path = ManifestPath(browser);
-    const bool chromium = browser.family == ManifestFamily::kChromium;
-    std::vector<std::string> ids =
-        chromium ? options.chromeExtensionIds : std::vector<std::string>{};
-    if (!chromium && !options.firefoxExtensionId.empty()) ids.push_back(options.firefoxExtensionId);
-    AddMissing(ids, ReadManifest(path, browser.family).extensionIds);
-    if (ids.empty()) {
-      console.Line(browser.title + ": skipped, no extension id (give " +
-                   (chromium ? "--chrome-extension-id" : "--firefox-extension-id") + " ID)");
-      continue;
+    try {
+      if (!InstallFor(console, browser, options, host, record)) ++failed;
+    } catch (const std::exception& error) {
+      console.Error(browser.title + ": not set up: " + error.what());
+      ++failed;
     }
-    WriteFileAtomically(path, IndentedJson(MakeManifest(browser.family, host, ids)));
-    if (std::find(written.begin(), written.end(), path) == written.end()) written.push_back(path);
-    SaveRecord(written);
-    console.Line(browser.title + ": wrote " + path.string());
   }
   if (!anyFound) console.Line("No browser found for this user; nothing written.");
-  return kExitSuccess;
+  if (failed == 0) return kExitSuccess;
+  console.Error(std::to_string(failed) + " browser(s) not set up; see above");
+  return kExitDownloadFailed;
 }
 
 int RunBrowserUninstall(Console& console) {
-  const auto recorded = RecordedManifests();
-  if (recorded.empty()) {
+  auto record = InstallRecord::Load();
+  if (record.Empty()) {
     console.Line("Nothing to remove: no manifest was written by `varnel browser install`.");
     return kExitSuccess;
   }
-  for (const auto& path : recorded) {
-    std::error_code error;
-    if (!IsOurManifestPath(path) ||
-        !std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
-      continue;
+  const auto browsers = KnownBrowsers();
+  bool failed = false;
+  for (const auto& path : std::vector<std::filesystem::path>(record.Paths())) {
+    const Browser* browser = BrowserOf(browsers, path);
+    try {
+      const auto folder = browser ? OpenManifestFolder(*browser, false) : nullptr;
+      const auto name = path.filename().string();
+      const auto content =
+          folder ? folder->Read(name, kMaxManifestBytes) : platform::LinkFreeFolder::Content{};
+      if (content.entry == platform::LinkFreeFolder::Entry::kAbsent) {
+        // Gone already, or not one of our manifest paths: nothing to do.
+      } else if (const auto why = WhyNotOurs(content, path, *browser, record); !why.empty()) {
+        console.Line("Kept " + path.string() + ": " + why + ".");
+      } else if (folder->Remove(name)) {
+        console.Line("Removed " + path.string());
+      } else {
+        throw std::runtime_error("it cannot be removed");
+      }
+      record.Forget(path);
+    } catch (const std::exception& error) {
+      console.Error("not removed: " + path.string() + ": " + error.what());
+      failed = true;
     }
-    if (std::filesystem::remove(path, error)) console.Line("Removed " + path.string());
   }
-  std::error_code ignored;
-  std::filesystem::remove(RecordPath(), ignored);
-  return kExitSuccess;
+  record.Save();
+  return failed ? kExitDownloadFailed : kExitSuccess;
 }
 
 int RunBrowserStatus(Console& console) {

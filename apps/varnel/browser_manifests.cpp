@@ -16,7 +16,6 @@ namespace vn::cli {
 namespace {
 
 constexpr const char* kOriginPrefix = "chrome-extension://";
-constexpr std::size_t kMaxManifestBytes = 64 << 10;
 constexpr const char* kDescription = "Varnel download manager";
 
 std::filesystem::path AbsoluteVariable(const char* name) {
@@ -101,7 +100,13 @@ ManifestState ReadManifest(const std::filesystem::path& path, ManifestFamily fam
     return state;
   }
   std::ifstream in(path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ParseManifest({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()},
+                       family);
+}
+
+ManifestState ParseManifest(const std::string& text, ManifestFamily family) {
+  ManifestState state;
+  state.present = true;
   const auto manifest = nlohmann::json::parse(text, nullptr, false);
   if (manifest.is_discarded() || !manifest.is_object()) {
     state.problem = "not a JSON object";

@@ -6,6 +6,7 @@
 // as origins ("chrome-extension://ID/"), Firefox as extension ids. Pure file
 // work, no process; main thread only.
 
+#include <cstddef>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -46,8 +47,14 @@ struct ManifestState {
   std::string problem;                    // why not valid, or why the host is unusable
 };
 
+// Larger files are not manifests of ours and are not read.
+inline constexpr std::size_t kMaxManifestBytes = 64 << 10;
+
 // Reads a manifest defensively (size-capped, any content).
 ManifestState ReadManifest(const std::filesystem::path& path, ManifestFamily family);
+
+// The same for a manifest's text already read; present is true.
+ManifestState ParseManifest(const std::string& text, ManifestFamily family);
 
 // Writes text to path through a temporary file in the same folder, so a
 // reader never sees half a file. Throws std::runtime_error on failure.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 
+#include "apps/protocol/browser_host_names.h"
 #include "apps/varnel/batch_add.h"
 #include "apps/varnel/browser_commands.h"
 #include "apps/varnel/cli_errors.h"
@@ -24,7 +25,8 @@ constexpr const char* kFooter =
     "Exit codes:\n"
     "  0    success\n"
     "  1    the download failed, or with --wait ended other than Completed; a doctor check "
-    "failed\n"
+    "failed; add -i met a bad line; browser install or uninstall left a browser's manifest "
+    "undone\n"
     "  2    usage error\n"
     "  3    the download service is unavailable\n"
     "  4    the service refused the command\n"
@@ -52,26 +54,36 @@ void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& conso
   service->add_subcommand("start", "Start the service in the background")->callback([&] {
     action = [&] { return RunServiceStart(console); };
   });
-  service->add_subcommand("stop", "Ask the running service to end, and wait for it")->callback([&] {
-    action = [&] { return RunServiceStop(console); };
-  });
+  service
+      ->add_subcommand(
+          "stop",
+          "Ask the running service to end, and wait for it; a listener on its socket that "
+          "is not the service is named and left alone")
+      ->callback([&] { action = [&] { return RunServiceStop(console); }; });
   service->add_subcommand("status", "Show the pid, socket, data root and number of downloads")
       ->callback([&] { action = [&] { return RunServiceStatus(client, console); }; });
 
   auto* browser =
       app.add_subcommand("browser", "Hook the native-messaging host up to this user's browsers");
   browser->require_subcommand(1);
-  auto* installCommand =
-      browser->add_subcommand("install", "Write the manifest for every browser found");
+  auto* installCommand = browser->add_subcommand(
+      "install",
+      "Write the manifest for every browser found; one that varnel did not write is kept "
+      "(see --force), and nothing is written through a symbolic link");
   installCommand->add_option("--chrome-extension-id", install.chromeExtensionIds,
                              "Id of the extension for Chrome, Chromium, Edge and Brave "
                              "(repeatable)");
   installCommand->add_option("--firefox-extension-id", install.firefoxExtensionId,
                              "Id of the Firefox extension");
+  installCommand->add_flag("--force", install.force,
+                           "Also replace a manifest that varnel did not write or that was "
+                           "changed since; the old one is kept beside it as " +
+                               std::string(kNativeHostName) + ".json.bak-<UTC time>");
   installCommand->callback([&] { action = [&] { return RunBrowserInstall(console, install); }; });
-  browser->add_subcommand("uninstall", "Remove the manifests that install wrote")->callback([&] {
-    action = [&] { return RunBrowserUninstall(console); };
-  });
+  browser
+      ->add_subcommand("uninstall",
+                       "Remove the manifests that install wrote and that nobody changed since")
+      ->callback([&] { action = [&] { return RunBrowserUninstall(console); }; });
   browser->add_subcommand("status", "List each browser, its manifest and its last handshake")
       ->callback([&] { action = [&] { return RunBrowserStatus(console); }; });
 
@@ -106,7 +118,9 @@ int RunCommandLine(int argc, char** argv) {
       ->add_option("-i,--input-file", urlList,
                    "Download every URL of this file (one a line, - for standard input; "
                    "blank lines and # comments skipped) with the options given; prints one "
-                   "id a line")
+                   "id a line. Every line is checked first: each bad one is reported as "
+                   "FILE:LINE: reason and skipped, the others are enqueued, and the exit code "
+                   "is 1")
       ->excludes(urlOption);
   addCommand->add_option("-o,--output-dir", add.outputFolder,
                          "Folder for the file (relative to here); default: the service's");

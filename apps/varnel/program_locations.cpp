@@ -15,10 +15,8 @@ struct Companion {
 constexpr Companion kService{kServiceOverride, "service", "service"};
 constexpr Companion kNativeHost{kNativeHostOverride, "native-host", "native-host"};
 
-std::vector<std::filesystem::path> Candidates(const Companion& companion) {
-  if (const auto chosen = platform::GetEnvironment(companion.overrideVariable)) {
-    return {std::filesystem::path(*chosen)};
-  }
+// Where the program lies beside varnel: installed first, then in a build tree.
+std::vector<std::filesystem::path> Beside(const Companion& companion) {
   const auto own = platform::ProgramPath();
   if (own.empty()) return {};
   const auto folder = own.parent_path();
@@ -27,6 +25,13 @@ std::vector<std::filesystem::path> Candidates(const Companion& companion) {
   }
   return {folder.parent_path() / "libexec" / "varnel" / companion.installedName,
           folder.parent_path() / companion.buildFolder / companion.installedName};
+}
+
+std::vector<std::filesystem::path> Candidates(const Companion& companion) {
+  if (const auto chosen = platform::GetEnvironment(companion.overrideVariable)) {
+    return {std::filesystem::path(*chosen)};
+  }
+  return Beside(companion);
 }
 
 std::filesystem::path Find(const Companion& companion) {
@@ -57,6 +62,19 @@ std::filesystem::path FindServiceBinary() { return Find(kService); }
 std::filesystem::path FindNativeHostBinary() { return Find(kNativeHost); }
 
 std::vector<std::filesystem::path> ServiceBinaryCandidates() { return Candidates(kService); }
+
+std::vector<std::filesystem::path> ServicePrograms() {
+  std::vector<std::filesystem::path> programs;
+  const auto add = [&](const std::filesystem::path& program) {
+    std::error_code error;
+    const auto real = std::filesystem::canonical(program, error);
+    if (!error) programs.push_back(real);
+  };
+  add(FindServiceBinary());
+  const auto beside = Beside(kService);
+  if (!beside.empty()) add(beside.front());
+  return programs;
+}
 
 std::filesystem::path ServiceLogPath() {
   if (auto state = AbsoluteVariable("XDG_STATE_HOME"); !state.empty()) {

@@ -30,6 +30,11 @@ std::filesystem::path FindNativeHostBinary();
 // Where a look-up for program would search, in order (for messages).
 std::vector<std::filesystem::path> ServiceBinaryCandidates();
 
+// The program files a running service may rightly run, each with symbolic
+// links resolved: the one varnel would start (FindServiceBinary) and the
+// installed one beside varnel. Those that do not exist are left out.
+std::vector<std::filesystem::path> ServicePrograms();
+
 // $XDG_STATE_HOME/varnel/service.log (absolute XDG_STATE_HOME only), else
 // ~/.local/state/varnel/service.log, else service.log in the data root.
 std::filesystem::path ServiceLogPath();

@@ -7,6 +7,7 @@
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/program_locations.h"
 #include "apps/varnel/requests.h"
+#include "apps/varnel/service_listener.h"
 #include "apps/varnel/task_view.h"
 #include "platform/background_process.h"
 #include "platform/locations.h"
@@ -88,8 +89,18 @@ bool WaitUntilEnded(int pid) {
   return true;
 }
 
-std::optional<int> RunningServicePid() {
-  return platform::PipeServerPid(kServiceSocketName, kProbeTimeout);
+std::string SocketText() {
+  try {
+    return platform::PipePath(kServiceSocketName).string();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+}
+
+// For a listener that is not the service.
+std::string Impostor(const SocketListener& listener) {
+  return "something other than the download service listens on " + SocketText() + ": " +
+         listener.Description() + "; " + listener.notTheService;
 }
 
 }  // namespace
@@ -109,55 +120,60 @@ void StartServiceOnDemand(Console& console) {
 }
 
 int RunServiceStart(Console& console) {
-  if (const auto pid = RunningServicePid(); pid && Answers()) {
-    console.Line("The download service is already running (pid " + std::to_string(*pid) + ").");
+  if (const auto listener = FindSocketListener(); listener.IsService()) {
+    console.Line("The download service is already running (" + listener.Description() + ").");
     return kExitSuccess;
+  } else if (listener.pid) {
+    throw ServiceUnavailable(Impostor(listener) + "; the service cannot start beside it");
   }
   StartService();
-  const auto pid = RunningServicePid();
+  const auto pid = platform::PipeServerPid(kServiceSocketName, kProbeTimeout);
   console.Line("Started the download service (pid " + (pid ? std::to_string(*pid) : "?") +
                "; log: " + ServiceLogPath().string() + ").");
   return kExitSuccess;
 }
 
 int RunServiceStop(Console& console) {
-  const auto pid = RunningServicePid();
-  if (!pid) {
+  const auto listener = FindSocketListener();
+  if (!listener.pid) {
     console.Line("The download service is not running.");
     return kExitSuccess;
   }
+  // A process is signalled only once it is known to be the service.
+  if (!listener.IsService()) throw ServiceUnavailable(Impostor(listener) + "; nothing was stopped");
+  const int pid = *listener.pid;
   if (const auto systemctl = EnabledUserUnitManager(); !systemctl.empty()) {
     platform::RunProgram(systemctl, {"--user", "stop", kUserUnitName}, kSystemctlTimeout);
   }
   // Also a service started outside the unit while it is enabled.
-  if (platform::ProcessRunning(*pid) && !platform::AskProcessToStop(*pid) &&
-      platform::ProcessRunning(*pid)) {
-    throw ServiceUnavailable("the download service (pid " + std::to_string(*pid) +
+  if (platform::ProcessRunning(pid) && !platform::AskProcessToStop(pid) &&
+      platform::ProcessRunning(pid)) {
+    throw ServiceUnavailable("the download service (pid " + std::to_string(pid) +
                              ") cannot be asked to stop");
   }
-  if (!WaitUntilEnded(*pid)) {
-    throw ServiceUnavailable("the download service (pid " + std::to_string(*pid) +
+  if (!WaitUntilEnded(pid)) {
+    throw ServiceUnavailable("the download service (pid " + std::to_string(pid) +
                              ") did not stop within " + std::to_string(kServiceStopWait.count()) +
                              " seconds");
   }
-  console.Line("Stopped the download service (pid " + std::to_string(*pid) + ").");
+  console.Line("Stopped the download service (pid " + std::to_string(pid) + ").");
   return kExitSuccess;
 }
 
 int RunServiceStatus(const ServiceClient& client, Console& console) {
-  const auto pid = RunningServicePid();
-  std::string socket;
-  try {
-    socket = platform::PipePath(kServiceSocketName).string();
-  } catch (const std::exception& error) {
-    socket = error.what();
+  const auto listener = FindSocketListener();
+  std::string state = "not running";
+  if (listener.IsService()) {
+    state = "running (pid " + std::to_string(*listener.pid) + ")";
+  } else if (listener.pid) {
+    state = "not running; the socket is held by " + listener.Description() +
+            ", which is not the download service: " + listener.notTheService;
   }
-  console.Line("Service:    " +
-               (pid ? "running (pid " + std::to_string(*pid) + ")" : std::string("not running")));
-  console.Line("Socket:     " + socket);
+  console.Line("Service:    " + state);
+  console.Line("Socket:     " + SocketText());
   console.Line("Data root:  " + platform::ResolveDataRoot().string());
   console.Line("Log:        " + ServiceLogPath().string());
-  if (!pid) return kExitServiceUnavailable;
+  if (!listener.IsService()) return kExitServiceUnavailable;
   const auto tasks =
       ReadTaskList(client.Call(ListDownloadsRequest(), "the service refused the list"));
   console.Line("Downloads:  " + std::to_string(tasks.size()));

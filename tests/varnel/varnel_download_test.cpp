@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -54,8 +55,7 @@ TEST_F(VarnelDownloads, AddListEnqueuesEveryUrlAndWaitsForAll) {
     std::string list = "# batch\n\n";
     for (const auto& url : c.urls) list += "  " + http.Url(url) + "\r\n";
     std::ofstream(work.path() / "urls.txt") << list;
-    const auto result =
-        RunVarnel({"add", "-i", "urls.txt", "-o", "out", "--wait"}, work.path());
+    const auto result = RunVarnel({"add", "-i", "urls.txt", "-o", "out", "--wait"}, work.path());
     EXPECT_EQ(result.exitCode, c.exitCode) << result.errors;
     std::istringstream lines(result.output);
     std::string line;
@@ -67,6 +67,55 @@ TEST_F(VarnelDownloads, AddListEnqueuesEveryUrlAndWaitsForAll) {
     EXPECT_EQ(ReadFile(work.path() / "out" / "a.bin"), a);
     EXPECT_EQ(ReadFile(work.path() / "out" / "b.bin"), b);
   }
+}
+
+// `add -i` checks every line first: each bad one is named by its number, the
+// good ones are still enqueued, and the exit code says something was left out.
+TEST_F(VarnelDownloads, AddListReportsEachBadLineByNumberAndEnqueuesTheGoodOnes) {
+  http.SetResource("/a.bin", Serving("a"));
+  http.SetResource("/b.bin", Serving("b"));
+  struct Line {
+    std::string text;
+    std::string problem;  // empty: enqueued (or skipped, for a comment)
+  };
+  const std::vector<Line> lines = {
+      {"\xEF\xBB\xBF" + http.Url("/a.bin"), ""},
+      {"ftp://127.0.0.1/file", "only http:// and https:// URLs can be downloaded"},
+      {std::string("http://127.0.0.1/a\0b", 20), "holds a zero byte"},
+      {"# a comment", ""},
+      {"http://127.0.0.1/\xff\xfe", "is not UTF-8 text"},
+      {"http://127.0.0.1/" + std::string(9000, 'a'), "longer than 8192 bytes"},
+      {"not a URL at all", "only http:// and https:// URLs can be downloaded"},
+      {"http://127.0.0.1/\x1b[2J", "holds a control character"},
+      {"  " + http.Url("/b.bin") + " ", ""},
+  };
+  TempFolder work;
+  std::string list;
+  for (const Line& line : lines) list += line.text + "\n";
+  WriteFile(work.path() / "urls.txt", list);
+
+  const auto result = RunVarnel({"add", "-i", "urls.txt", "-o", "out"}, work.path());
+
+  EXPECT_EQ(result.exitCode, 1) << result.errors;
+  std::size_t bad = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].problem.empty()) continue;
+    ++bad;
+    EXPECT_NE(
+        result.errors.find("varnel: urls.txt:" + std::to_string(i + 1) + ": " + lines[i].problem),
+        std::string::npos)
+        << i + 1 << "\n"
+        << result.errors;
+  }
+  EXPECT_EQ(static_cast<std::size_t>(std::count(result.errors.begin(), result.errors.end(), '\n')),
+            bad)
+      << result.errors;
+  EXPECT_FALSE(HasControlCharacters(result.errors)) << result.errors;
+  std::vector<std::string> enqueued;
+  for (const auto& task : List(*service)) enqueued.push_back(task["url"]);
+  std::sort(enqueued.begin(), enqueued.end());
+  EXPECT_EQ(enqueued, (std::vector<std::string>{http.Url("/a.bin"), http.Url("/b.bin")}));
+  EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 2) << result.output;
 }
 
 TEST_F(VarnelDownloads, AddWaitReportsA404OnStandardErrorAndExitsOne) {
