@@ -30,8 +30,8 @@ std::map<fs::path, std::string> PlantNeighbours(const fs::path& folder) {
 
 void ExpectUntouched(const std::map<fs::path, std::string>& planted) {
   for (const auto& [path, digest] : planted) {
-    EXPECT_TRUE(fs::exists(path)) << path;
-    if (fs::exists(path)) EXPECT_EQ(Sha256Hex(ReadFile(path)), digest) << path;
+    ASSERT_TRUE(fs::exists(path)) << path;
+    EXPECT_EQ(Sha256Hex(ReadFile(path)), digest) << path;
   }
 }
 
