@@ -534,6 +534,15 @@ def main():
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(work / "env", ignore_errors=True)
     out.mkdir(parents=True)
+    if os.environ.get("BENCH_ONLY_TORRENT"):
+        import torrent_bench
+        service = Service(args.root, work)
+        service.start()
+        try:
+            torrent_bench.torrents(service, work, args.runs)
+        finally:
+            service.stop()
+        return
     if os.environ.get("BENCH_ONLY_OUTAGE"):
         service = Service(args.root, work)
         service.start()
@@ -567,6 +576,8 @@ def main():
         if os.environ.get("BENCH_MANY"):
             many_at_once(service, nginx, www, out, int(os.environ["BENCH_MANY"]))
         outage(service, work, www, out)
+        import torrent_bench
+        torrent_bench.torrents(service, work, args.runs)
     finally:
         service.stop()
         nginx.stop()

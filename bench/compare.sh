@@ -16,6 +16,9 @@
 # BENCH_ONLY_OUTAGE=1 runs only the outage scenario (the server away for
 # BENCH_OUTAGE_SECONDS, default 20, mid-download; every contestant at its
 # default settings).
+# BENCH_ONLY_TORRENT=1 runs only the torrent scenarios (a 512 MiB file from one
+# seeder, BENCH_TORRENT_MIB to change it; twice that from four seeders; 200
+# files of 1 MiB), BENCH_TORRENT_QUICK=1 only the first of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-3}

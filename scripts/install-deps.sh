@@ -23,9 +23,10 @@ declare -A purpose_packages=(
   [test]="libgtest-dev python3"
   # The contestants (aria2c, axel, curl, wget), the private nginx that serves
   # them, GNU time, openssl for the served files' content, sqlite3 for the
-  # scale figures; GoogleTest because the benchmark builds the whole release
+  # scale figures, python3-libtorrent for the torrent seeders and the plain
+  # libtorrent contestant; GoogleTest because the benchmark builds the whole release
   # tree, whose configuration asks for it.
-  [bench]="nginx-light aria2 axel curl wget time python3 openssl sqlite3 libgtest-dev"
+  [bench]="nginx-light aria2 axel curl wget time python3 python3-libtorrent openssl sqlite3 libgtest-dev"
   [fuzz]="clang-14 libclang-rt-14-dev"
   # wine holds the wine, wineboot and wineserver commands; wine64 the loader.
   # GoogleTest's sources build the Windows tests; Python drives them.
