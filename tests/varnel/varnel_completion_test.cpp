@@ -94,14 +94,25 @@ TEST(VarnelCompletionWithoutService, IdsAreLeftOutAndNoServiceIsStarted) {
   const auto list = RunVarnel({"--no-start", "list"});
   EXPECT_EQ(list.exitCode, 3) << "completion started the service";
 
-  // The other shells' scripts are made too (their shells are not needed here).
+  // The other shells' scripts are made too, and parse where their shell is
+  // installed (the tests do not need it).
   const std::vector<std::pair<std::string, std::string>> shells = {
       {"zsh", "#compdef varnel\n"}, {"fish", "# fish completion for varnel"}};
+  TempFolder folder;
   for (const auto& [shell, opening] : shells) {
     const auto script = RunVarnel({"completion", shell});
     EXPECT_EQ(script.exitCode, 0) << shell << script.errors;
     EXPECT_EQ(script.output.rfind(opening, 0), 0u) << shell;
     EXPECT_NE(script.output.find("list --ids"), std::string::npos) << shell;
+    const std::filesystem::path program = "/usr/bin/" + shell;
+    if (!std::filesystem::exists(program)) continue;
+    WriteFile(folder.path() / shell, script.output);
+    ChildOptions options;
+    options.arguments = {"-n", (folder.path() / shell).string()};
+    options.output = StreamMode::kDevNull;
+    options.errors = StreamMode::kInherit;
+    ChildProcess check(program, options);
+    EXPECT_EQ(check.WaitForExit(std::chrono::seconds(30)), 0) << shell << " -n failed";
   }
   EXPECT_EQ(RunVarnel({"completion", "tcsh"}).exitCode, 2);
 }
