@@ -32,6 +32,7 @@ expected="./usr/bin/varnel
 ./usr/share/doc/varnel/docs/benchmarks.md
 ./usr/share/doc/varnel/docs/contributing.md
 ./usr/share/doc/varnel/docs/design.md
+./usr/share/doc/varnel/docs/layers.svg
 ./usr/share/doc/varnel/docs/protocol.md
 ./usr/share/doc/varnel/docs/reliability.md
 ./usr/share/doc/varnel/docs/windows.md

@@ -19,8 +19,9 @@ declare -A purpose_packages=(
            nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev
            libtorrent-rasterbar-dev libboost-dev libcli11-dev
            iproute2 util-linux ca-certificates help2man"
-  # GoogleTest; Python runs the crash loop test.
-  [test]="libgtest-dev python3"
+  # GoogleTest; Python runs the crash loop test; Graphviz draws the layer
+  # picture that the tests compare with docs/layers.svg.
+  [test]="libgtest-dev python3 graphviz"
   # The contestants (aria2c, axel, curl, wget), the private nginx that serves
   # them, GNU time, openssl for the served files' content, sqlite3 for the
   # scale figures; GoogleTest because the benchmark builds the whole release
