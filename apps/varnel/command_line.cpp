@@ -236,8 +236,9 @@ int RunCommandLine(int argc, char** argv) {
 
   std::string newUrl;
   auto* refreshCommand = app.add_subcommand(
-      "refresh", "Give a paused, failed or cancelled download a new URL (an expired link) and "
-                 "resume it; what it has is kept when the new URL serves the same file");
+      "refresh",
+      "Give a paused, failed or cancelled download a new URL (an expired link) and "
+      "resume it; what it has is kept when the new URL serves the same file");
   refreshCommand->group(kControlGroup);
   refreshCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
   refreshCommand->add_option("url", newUrl, "http:// or https:// URL")->required();

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
 // The bash and zsh scripts share one shape: `_varnel_node PATH` sets what the
 // command at PATH ("", "service", "service stop") offers, and `_varnel` walks
@@ -77,77 +78,97 @@ std::string NodeFunction(const CompletionCommand& root) {
   return text + "  esac\n}\n";
 }
 
-// The walk over the words before the cursor; first is the index of the word
-// after `varnel`, end that of the cursor's word, word(i) reads one.
-std::string WalkLoop(const std::string& first, const std::string& end, const std::string& word,
-                     const std::string& onValueAtCursor) {
-  return "  for ((_vn_i = " + first + "; _vn_i < " + end + "; _vn_i++)); do\n"
-         "    _vn_word=" + word + "\n"
-         "    if [[ \" $_vn_values \" == *\" $_vn_word \"* ]]; then\n"
-         "      if ((_vn_i + 1 == " + end + ")); then " + onValueAtCursor + "; return 0; fi\n"
-         "      ((_vn_i++))\n"
-         "      continue\n"
-         "    fi\n"
-         "    [[ $_vn_word == -* ]] && continue\n"
-         "    if ((_vn_arguments == 0)) && [[ \" $_vn_subs \" == *\" $_vn_word \"* ]]; then\n"
-         "      _vn_path=${_vn_path:+$_vn_path }$_vn_word\n"
-         "      _varnel_node \"$_vn_path\"\n"
-         "    else\n"
-         "      ((_vn_arguments++))\n"
-         "    fi\n"
-         "  done\n";
+// Replaces every "@KEY@" of text by its value.
+std::string Filled(std::string text,
+                   const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [key, value] : values) {
+    const std::string token = "@" + key + "@";
+    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at)) {
+      text.replace(at, token.size(), value);
+      at += value.size();
+    }
+  }
+  return text;
 }
 
+// The walk over the words before the cursor: @FIRST@ is the index of the word
+// after `varnel`, @END@ that of the cursor's word, @WORD@ reads word _vn_i,
+// @VALUE@ completes an option's value at the cursor.
+constexpr const char* kWalkLoop = R"sh(  for ((_vn_i = @FIRST@; _vn_i < @END@; _vn_i++)); do
+    _vn_word=@WORD@
+    if [[ " $_vn_values " == *" $_vn_word "* ]]; then
+      if ((_vn_i + 1 == @END@)); then @VALUE@; return 0; fi
+      ((_vn_i++))
+      continue
+    fi
+    [[ $_vn_word == -* ]] && continue
+    if ((_vn_arguments == 0)) && [[ " $_vn_subs " == *" $_vn_word "* ]]; then
+      _vn_path=${_vn_path:+$_vn_path }$_vn_word
+      _varnel_node "$_vn_path"
+    else
+      ((_vn_arguments++))
+    fi
+  done
+)sh";
+
+constexpr const char* kBashFunction = R"sh(_varnel() {
+  local _vn_subs _vn_flags _vn_values _vn_id _vn_path='' _vn_word _vn_i
+  local -a _vn_described
+  local -i _vn_arguments=0
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  COMPREPLY=()
+  _varnel_node ''
+@WALK@  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$_vn_flags $_vn_values" -- "$cur"))
+  elif [[ -n $_vn_subs ]]; then
+    COMPREPLY=($(compgen -W "$_vn_subs" -- "$cur"))
+  elif ((_vn_id && _vn_arguments == 0)); then
+    COMPREPLY=($(compgen -W "$(@IDS@)" -- "$cur"))
+  else
+    compopt -o default 2>/dev/null
+  fi
+  return 0
+}
+complete -F _varnel varnel
+)sh";
+
+constexpr const char* kZshFunction = R"sh(_varnel() {
+  local _vn_subs _vn_flags _vn_values _vn_id _vn_path='' _vn_word
+  local -a _vn_described
+  local -i _vn_arguments=0 _vn_i
+  _varnel_node ''
+@WALK@  if [[ $PREFIX == -* ]]; then
+    compadd -- ${=_vn_flags} ${=_vn_values}
+  elif [[ -n $_vn_subs ]]; then
+    _describe -t commands 'varnel command' _vn_described
+  elif ((_vn_id && _vn_arguments == 0)); then
+    compadd -- ${(f)"$(@IDS@)"}
+  else
+    _files
+  fi
+}
+if [[ ${zsh_eval_context[-1]} == loadautofunc ]]; then
+  _varnel "$@"
+else
+  compdef _varnel varnel
+fi
+)sh";
+
 std::string BashScript(const CompletionCommand& root) {
-  return "# bash completion for varnel, made by `varnel completion bash`.\n" +
-         NodeFunction(root) +
-         "_varnel() {\n"
-         "  local _vn_subs _vn_flags _vn_values _vn_id _vn_path='' _vn_word _vn_i\n"
-         "  local -a _vn_described\n"
-         "  local -i _vn_arguments=0\n"
-         "  local cur=${COMP_WORDS[COMP_CWORD]}\n"
-         "  COMPREPLY=()\n"
-         "  _varnel_node ''\n" +
-         WalkLoop("1", "COMP_CWORD", "${COMP_WORDS[_vn_i]}", "compopt -o default 2>/dev/null") +
-         "  if [[ $cur == -* ]]; then\n"
-         "    COMPREPLY=($(compgen -W \"$_vn_flags $_vn_values\" -- \"$cur\"))\n"
-         "  elif [[ -n $_vn_subs ]]; then\n"
-         "    COMPREPLY=($(compgen -W \"$_vn_subs\" -- \"$cur\"))\n"
-         "  elif ((_vn_id && _vn_arguments == 0)); then\n"
-         "    COMPREPLY=($(compgen -W \"$(" + kIdsCommand + ")\" -- \"$cur\"))\n"
-         "  else\n"
-         "    compopt -o default 2>/dev/null\n"
-         "  fi\n"
-         "  return 0\n"
-         "}\n"
-         "complete -F _varnel varnel\n";
+  const auto walk = Filled(kWalkLoop, {{"FIRST", "1"},
+                                       {"END", "COMP_CWORD"},
+                                       {"WORD", "${COMP_WORDS[_vn_i]}"},
+                                       {"VALUE", "compopt -o default 2>/dev/null"}});
+  return "# bash completion for varnel, made by `varnel completion bash`.\n" + NodeFunction(root) +
+         Filled(kBashFunction, {{"WALK", walk}, {"IDS", kIdsCommand}});
 }
 
 std::string ZshScript(const CompletionCommand& root) {
-  return "#compdef varnel\n"
-         "# zsh completion for varnel, made by `varnel completion zsh`.\n" +
-         NodeFunction(root) +
-         "_varnel() {\n"
-         "  local _vn_subs _vn_flags _vn_values _vn_id _vn_path='' _vn_word\n"
-         "  local -a _vn_described\n"
-         "  local -i _vn_arguments=0 _vn_i\n"
-         "  _varnel_node ''\n" +
-         WalkLoop("2", "CURRENT", "${words[_vn_i]}", "_files") +
-         "  if [[ $PREFIX == -* ]]; then\n"
-         "    compadd -- ${=_vn_flags} ${=_vn_values}\n"
-         "  elif [[ -n $_vn_subs ]]; then\n"
-         "    _describe -t commands 'varnel command' _vn_described\n"
-         "  elif ((_vn_id && _vn_arguments == 0)); then\n"
-         "    compadd -- ${(f)\"$(" + kIdsCommand + ")\"}\n"
-         "  else\n"
-         "    _files\n"
-         "  fi\n"
-         "}\n"
-         "if [[ ${zsh_eval_context[-1]} == loadautofunc ]]; then\n"
-         "  _varnel \"$@\"\n"
-         "else\n"
-         "  compdef _varnel varnel\n"
-         "fi\n";
+  const auto walk = Filled(
+      kWalkLoop,
+      {{"FIRST", "2"}, {"END", "CURRENT"}, {"WORD", "${words[_vn_i]}"}, {"VALUE", "_files"}});
+  return "#compdef varnel\n# zsh completion for varnel, made by `varnel completion zsh`.\n" +
+         NodeFunction(root) + Filled(kZshFunction, {{"WALK", walk}, {"IDS", kIdsCommand}});
 }
 
 std::string FishScript(const CompletionCommand& root) {
@@ -174,10 +195,9 @@ std::string FishScript(const CompletionCommand& root) {
     for (const auto& flag : command.flags) optionRule(flag, "");
     for (const auto& option : command.valueOptions) optionRule(option, " -r -F");
     if (!command.subcommands.empty()) {
-      const std::string none =
-          path.empty() ? here
-                       : here + "; and not __fish_seen_subcommand_from " +
-                             Joined(SubcommandNames(command));
+      const std::string none = path.empty() ? here
+                                            : here + "; and not __fish_seen_subcommand_from " +
+                                                  Joined(SubcommandNames(command));
       for (const auto& sub : command.subcommands) {
         text += "complete -c varnel -n " + FishQuoted(none) + " -a " + sub.name + " -d " +
                 FishQuoted(Summary(sub.description)) + "\n";
