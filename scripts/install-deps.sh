@@ -4,7 +4,8 @@
 # apt-get only for the rest. Every purpose includes build.
 # Usage: scripts/install-deps.sh [build|test|bench|fuzz|windows|browser]...
 #   build    the three programs, the man page and the package (the default)
-#   test     + the unit, end-to-end and crash-loop tests (scripts/test.sh)
+#   test     + the unit, end-to-end and crash-loop tests and the layer picture
+#            check (scripts/test.sh)
 #   bench    + the downloaders and tools bench/compare.sh times and uses
 #   fuzz     + clang with libFuzzer (scripts/build.sh fuzz, bench/fuzz_all)
 #   windows  + the cross compiler, GoogleTest's sources and Wine (the Windows leg)
