@@ -27,10 +27,12 @@ expected="./usr/bin/varnel
 ./usr/lib/systemd/user/varnel.service
 ./usr/libexec/varnel/native-host
 ./usr/libexec/varnel/service
+./usr/share/bash-completion/completions/varnel
 ./usr/share/doc/varnel/README.md
 ./usr/share/doc/varnel/docs/benchmarks.md
 ./usr/share/doc/varnel/docs/contributing.md
 ./usr/share/doc/varnel/docs/design.md
+./usr/share/doc/varnel/docs/layers.svg
 ./usr/share/doc/varnel/docs/protocol.md
 ./usr/share/doc/varnel/docs/reliability.md
 ./usr/share/doc/varnel/docs/windows.md
@@ -51,6 +53,8 @@ if command -v systemd-analyze >/dev/null 2>&1; then
   systemd-analyze verify --man=no "$unpacked/unit/varnel.service" || fail "systemd-analyze verify"
 fi
 zcat "$unpacked/root/usr/share/man/man1/varnel.1.gz" | grep -q '^\.SH NAME' || fail "man page"
+bash -c 'source "$1" && complete -p varnel' sh "$unpacked/root/usr/share/bash-completion/completions/varnel" \
+  >/dev/null || fail "bash completion does not register for varnel"
 
 echo "== download with the unpacked binaries"
 mkdir -p "$unpacked/home" "$unpacked/run" "$unpacked/downloads" "$unpacked/served"

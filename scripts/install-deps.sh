@@ -4,7 +4,8 @@
 # apt-get only for the rest. Every purpose includes build.
 # Usage: scripts/install-deps.sh [build|test|bench|fuzz|windows|browser]...
 #   build    the three programs, the man page and the package (the default)
-#   test     + the unit, end-to-end and crash-loop tests (scripts/test.sh)
+#   test     + the unit, end-to-end and crash-loop tests and the layer picture
+#            check (scripts/test.sh)
 #   bench    + the downloaders and tools bench/compare.sh times and uses
 #   fuzz     + clang with libFuzzer (scripts/build.sh fuzz, bench/fuzz_all)
 #   windows  + the cross compiler, GoogleTest's sources and Wine (the Windows leg)
@@ -19,8 +20,9 @@ declare -A purpose_packages=(
            nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev
            libtorrent-rasterbar-dev libboost-dev libcli11-dev
            iproute2 util-linux ca-certificates help2man"
-  # GoogleTest; Python runs the crash loop test.
-  [test]="libgtest-dev python3"
+  # GoogleTest; Python runs the crash loop test; Graphviz draws the layer
+  # picture that the tests compare with docs/layers.svg.
+  [test]="libgtest-dev python3 graphviz"
   # The contestants (aria2c, axel, curl, wget), the private nginx that serves
   # them, GNU time, openssl for the served files' content, sqlite3 for the
   # scale figures, python3-libtorrent for the torrent seeders and the plain

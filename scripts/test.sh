@@ -16,6 +16,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # a fresh machine runs every leg. The fuzz corpora replay in the normal builds
 # (no clang needed).
 "$root/scripts/install-deps.sh" test windows
+# The layer picture in docs/ is drawn from the build's target graph: it must
+# not drift from it.
+"$root/scripts/layer-diagram.sh" --check
 
 run_root=$(mktemp -d "${TMPDIR:-/tmp}/varnel-run-XXXXXX")
 trap 'rm -rf "$run_root"' EXIT

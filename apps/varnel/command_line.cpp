@@ -9,6 +9,7 @@
 #include "apps/varnel/browser_commands.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/commands.h"
+#include "apps/varnel/completion_script.h"
 #include "apps/varnel/doctor.h"
 #include "apps/varnel/service_control.h"
 
@@ -33,6 +34,11 @@ constexpr const char* kFooter =
     "  130  Ctrl-C while waiting (--wait); the download goes on in the service\n"
     "  143  SIGTERM while waiting (--wait); the download goes on in the service\n";
 
+// varnel --help lists the subcommands in these groups, as the README does.
+constexpr const char* kAddGroup = "Add downloads";
+constexpr const char* kControlGroup = "See and control downloads";
+constexpr const char* kSetupGroup = "Set up";
+
 constexpr int kMaxConnections = 32;
 
 using Action = std::function<int()>;
@@ -45,11 +51,33 @@ void AddWaitFlag(CLI::App* command, bool& wait, const std::string& closing = "")
                         "goes on");
 }
 
-// service, browser and doctor: set-up commands, which never start the service
-// on demand.
+// The tree completion scripts are made from. A command whose first positional
+// is named "id" completes download ids there.
+CompletionCommand CompletionTree(const CLI::App& app) {
+  CompletionCommand command{app.get_name(), app.get_description(), {}, {}, false, {}};
+  bool firstPositional = true;
+  for (const CLI::Option* option : app.get_options()) {
+    if (!option->nonpositional()) {
+      if (firstPositional) command.completesId = option->get_name() == "id";
+      firstPositional = false;
+      continue;
+    }
+    auto& names = option->get_items_expected_max() == 0 ? command.flags : command.valueOptions;
+    for (const auto& name : option->get_snames()) names.push_back("-" + name);
+    for (const auto& name : option->get_lnames()) names.push_back("--" + name);
+  }
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    command.subcommands.push_back(CompletionTree(*sub));
+  }
+  return command;
+}
+
+// service, browser, doctor and completion: set-up commands, which never start
+// the service on demand.
 void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& console,
                       BrowserInstallOptions& install, Action& action) {
   auto* service = app.add_subcommand("service", "Start, stop or show the download service");
+  service->group(kSetupGroup);
   service->require_subcommand(1);
   service->add_subcommand("start", "Start the service in the background")->callback([&] {
     action = [&] { return RunServiceStart(console); };
@@ -65,6 +93,7 @@ void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& conso
 
   auto* browser =
       app.add_subcommand("browser", "Hook the native-messaging host up to this user's browsers");
+  browser->group(kSetupGroup);
   browser->require_subcommand(1);
   auto* installCommand = browser->add_subcommand(
       "install",
@@ -87,9 +116,24 @@ void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& conso
   browser->add_subcommand("status", "List each browser, its manifest and its last handshake")
       ->callback([&] { action = [&] { return RunBrowserStatus(console); }; });
 
-  app.add_subcommand("doctor", "Check the set-up; each failed check names its fix")->callback([&] {
-    action = [&] { return RunDoctor(client, console); };
-  });
+  auto* doctor = app.add_subcommand("doctor", "Check the set-up; each failed check names its fix");
+  doctor->group(kSetupGroup);
+  doctor->callback([&] { action = [&] { return RunDoctor(client, console); }; });
+
+  auto* completion = app.add_subcommand(
+      "completion",
+      "Print the shell completion script for bash, zsh or fish; it completes subcommands, "
+      "options and the ids of the running service's downloads");
+  completion->group(kSetupGroup);
+  completion->require_subcommand(1);
+  for (const auto& shell : CompletionShells()) {
+    completion->add_subcommand(shell, "The " + shell + " script")->callback([&, shell] {
+      action = [&, shell] {
+        std::cout << CompletionScript(CompletionTree(app), shell);
+        return kExitSuccess;
+      };
+    });
+  }
 }
 
 }  // namespace
@@ -113,6 +157,7 @@ int RunCommandLine(int argc, char** argv) {
   int connections = 0;
   bool addWait = false;
   auto* addCommand = app.add_subcommand("add", "Download a URL over HTTP or HTTPS; prints its id");
+  addCommand->group(kAddGroup);
   auto* urlOption = addCommand->add_option("url", add.url, "http:// or https:// URL");
   addCommand
       ->add_option("-i,--input-file", urlList,
@@ -153,6 +198,7 @@ int RunCommandLine(int argc, char** argv) {
   bool torrentWait = false;
   auto* torrentCommand =
       app.add_subcommand("torrent", "Download a magnet link or .torrent file; prints its id");
+  torrentCommand->group(kAddGroup);
   torrentCommand->add_option("source", torrent.source, "magnet:... link or .torrent file")
       ->required();
   torrentCommand->add_option("-o,--output-dir", torrent.outputFolder,
@@ -162,9 +208,15 @@ int RunCommandLine(int argc, char** argv) {
       [&] { action = [&] { return RunTorrent(client, console, torrent, torrentWait); }; });
 
   bool json = false;
+  bool ids = false;
   auto* listCommand = app.add_subcommand("list", "List all downloads");
-  listCommand->add_flag("--json", json, "Print the service's answer unchanged");
-  listCommand->callback([&] { action = [&] { return RunList(client, console, json); }; });
+  listCommand->group(kControlGroup);
+  auto* jsonFlag = listCommand->add_flag("--json", json, "Print the service's answer unchanged");
+  listCommand->add_flag("--ids", ids, "Print only the ids, one a line")->excludes(jsonFlag);
+  listCommand->callback([&] {
+    const ListForm form = json ? ListForm::kJson : ids ? ListForm::kIds : ListForm::kTable;
+    action = [&, form] { return RunList(client, console, form); };
+  });
 
   std::string id;
   const std::pair<const char*, const char*> controls[] = {
@@ -175,6 +227,7 @@ int RunCommandLine(int argc, char** argv) {
   };
   for (const auto& [verb, help] : controls) {
     auto* command = app.add_subcommand(verb, help);
+    command->group(kControlGroup);
     command->add_option("id", id, "Download id (see `varnel list`)")->required();
     command->callback([&, verb = std::string(verb)] {
       action = [&, verb] { return RunControl(client, console, verb, id); };
@@ -183,8 +236,10 @@ int RunCommandLine(int argc, char** argv) {
 
   std::string newUrl;
   auto* refreshCommand = app.add_subcommand(
-      "refresh", "Give a paused, failed or cancelled download a new URL (an expired link) and "
-                 "resume it; what it has is kept when the new URL serves the same file");
+      "refresh",
+      "Give a paused, failed or cancelled download a new URL (an expired link) and "
+      "resume it; what it has is kept when the new URL serves the same file");
+  refreshCommand->group(kControlGroup);
   refreshCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
   refreshCommand->add_option("url", newUrl, "http:// or https:// URL")->required();
   refreshCommand->callback(
@@ -192,6 +247,7 @@ int RunCommandLine(int argc, char** argv) {
 
   bool deleteFile = false;
   auto* deleteCommand = app.add_subcommand("delete", "Remove a download from the list");
+  deleteCommand->group(kControlGroup);
   deleteCommand->add_option("id", id, "Download id (see `varnel list`)")->required();
   deleteCommand->add_flag("--delete-file", deleteFile, "Also delete the downloaded file");
   deleteCommand->callback(
@@ -201,6 +257,7 @@ int RunCommandLine(int argc, char** argv) {
   std::string globalRate;
   auto* limitCommand = app.add_subcommand(
       "limit", "Limit a download's speed, or all downloads' together; or lift the limit");
+  limitCommand->group(kControlGroup);
   auto* idOption = limitCommand->add_option("id", id, "Download id (see `varnel list`)");
   auto* rateOption = limitCommand->add_option("rate", rate, "Bytes per second (e.g. 2M), or off");
   limitCommand
@@ -221,6 +278,7 @@ int RunCommandLine(int argc, char** argv) {
   });
 
   auto* watchCommand = app.add_subcommand("watch", "Show all downloads live until Ctrl-C");
+  watchCommand->group(kControlGroup);
   watchCommand->callback([&] { action = [&] { return RunWatch(client, console); }; });
 
   BrowserInstallOptions install;
@@ -236,7 +294,7 @@ int RunCommandLine(int argc, char** argv) {
 
   // Only the commands that work through the service start it on demand.
   const bool startsService = !app.got_subcommand("service") && !app.got_subcommand("browser") &&
-                             !app.got_subcommand("doctor");
+                             !app.got_subcommand("doctor") && !app.got_subcommand("completion");
   if (startsService && !noStart) {
     client.StartOnDemand([&] { StartServiceOnDemand(console); });
   }

@@ -85,15 +85,19 @@ int RunTorrent(const ServiceClient& client, Console& console, const TorrentOptio
   return Enqueued(client, console, client.Call(request, "the service refused the torrent"), wait);
 }
 
-int RunList(const ServiceClient& client, Console& console, bool json) {
+int RunList(const ServiceClient& client, Console& console, ListForm form) {
   const std::string answer = client.Exchange(ListDownloadsRequest());
   const auto parsed =
       ServiceClient::CheckAnswer(answer, "the service refused to list its downloads");
-  if (json) {
+  if (form == ListForm::kJson) {
     console.Line(answer);
     return kExitSuccess;
   }
   const auto tasks = ReadTaskList(parsed);
+  if (form == ListForm::kIds) {
+    for (const auto& task : tasks) console.Line(Printable(task.id));
+    return kExitSuccess;
+  }
   if (tasks.empty()) {
     console.Line("No downloads.");
     return kExitSuccess;

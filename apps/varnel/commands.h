@@ -17,8 +17,11 @@ int RunAdd(const ServiceClient& client, Console& console, const AddOptions& opti
 int RunTorrent(const ServiceClient& client, Console& console, const TorrentOptions& options,
                bool wait);
 
-// The table, or with json the service's answer unchanged plus a line end.
-int RunList(const ServiceClient& client, Console& console, bool json);
+// kTable: the table for a person; kJson: the service's answer unchanged plus a
+// line end; kIds: only the ids, one a line (scripts and shell completion).
+enum class ListForm { kTable, kJson, kIds };
+
+int RunList(const ServiceClient& client, Console& console, ListForm form);
 
 // pause, resume, cancel and retry; verb is the subcommand's name.
 int RunControl(const ServiceClient& client, Console& console, const std::string& verb,
