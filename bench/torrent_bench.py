@@ -191,6 +191,57 @@ def scenario(service, work, runs, name, files, seeders):
         tracker.stop()
 
 
+def upload(service, work, name, runs):
+    """aria2c fetching from the service as the only seeder, against aria2c
+    fetching from a plain libtorrent seeder: the service must serve at least
+    as fast."""
+    from compare import timed
+    tracker = Tracker()
+    source = work / "torrents" / name
+    torrent = work / "torrents" / f"{name}-upload.torrent"
+    out = work / "torrent-out"
+    data = next(p for p in source.iterdir() if p.is_file())
+    digests = digests_of(source)
+    aria = ["aria2c", "-q", "--seed-time=0", "--enable-dht=false", "--enable-dht6=false",
+            "--bt-enable-lpd=false", "--enable-peer-exchange=false", "--summary-interval=0",
+            "--allow-overwrite=true", "--file-allocation=none", "-d", str(out), str(torrent)]
+    times = {"from a plain libtorrent seeder": [], "from varnel": []}
+    try:
+        make_torrent(data, torrent, tracker.url)
+        for run in range(runs):
+            for seeder_kind in times:
+                shutil.rmtree(out, ignore_errors=True)
+                out.mkdir(parents=True)
+                if seeder_kind == "from varnel":
+                    # The service checks the data in place and seeds it.
+                    service.ask({"type": "enqueue_torrent", "torrentFilePath": str(torrent),
+                                 "outputPath": str(source)})
+                    service.wait_all_ended(120, 0.1)
+                    seeder = None
+                else:
+                    seeder = Seeder(torrent, source)
+                Seeder.wait_announced(tracker, 1)
+                wall, _, _, code = timed(aria)
+                ok = code == 0 and digests_of(out) == digests
+                times[seeder_kind].append(wall if ok else float("inf"))
+                if seeder:
+                    seeder.stop()
+                else:
+                    service.delete_all(delete_files=False)
+                with tracker.lock:
+                    tracker.swarms.clear()
+                print(f"  run {run + 1} aria2c {seeder_kind:32s} {wall:7.2f} s", file=sys.stderr)
+    finally:
+        tracker.stop()
+        shutil.rmtree(out, ignore_errors=True)
+    print(f"\ntorrent upload: aria2c fetching {name} (median of {runs})")
+    for kind, rows in times.items():
+        print(f"  {kind:34s}{statistics.median(rows):9.2f} s")
+    ratio = statistics.median(times["from varnel"]) / statistics.median(
+        times["from a plain libtorrent seeder"])
+    print(f"  varnel / plain seeder = {ratio:.2f}  (target <= 1)  {'met' if ratio <= 1 else 'NOT met'}")
+
+
 def torrents(service, work, runs):
     size = int(os.environ.get("BENCH_TORRENT_MIB", "512")) * MiB
     medians = scenario(service, work, runs, "single", {"single.bin": size}, 1)
@@ -198,6 +249,7 @@ def torrents(service, work, runs):
         ratio = medians["varnel"][0] / medians["aria2c"][0]
         print(f"  varnel / aria2c = {ratio:.2f}  (target <= 1.3)  "
               f"{'met' if ratio <= 1.3 else 'NOT met'}")
+    upload(service, work, "single", runs)
     if os.environ.get("BENCH_TORRENT_QUICK"):
         return
     scenario(service, work, runs, "four-seeders", {"big.bin": 2 * size}, 4)

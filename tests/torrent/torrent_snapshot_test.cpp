@@ -102,6 +102,9 @@ TEST(TorrentSessionSettings, HoldFixedValues) {
   EXPECT_TRUE(pack.get_bool(lt::settings_pack::enable_lsd));
   EXPECT_TRUE(pack.get_bool(lt::settings_pack::enable_upnp));
   EXPECT_TRUE(pack.get_bool(lt::settings_pack::enable_natpmp));
+  EXPECT_FALSE(pack.get_bool(lt::settings_pack::enable_outgoing_utp));
+  EXPECT_TRUE(pack.get_bool(lt::settings_pack::enable_incoming_utp));
+  EXPECT_EQ(pack.get_int(lt::settings_pack::mixed_mode_algorithm), lt::settings_pack::prefer_tcp);
   EXPECT_FALSE(pack.has_val(lt::settings_pack::listen_interfaces));
 }
 

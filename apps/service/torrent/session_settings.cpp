@@ -21,6 +21,13 @@ libtorrent::settings_pack MakeSessionSettings(const std::string& listenInterface
   pack.set_int(lt::settings_pack::active_limit, 30);
   pack.set_int(lt::settings_pack::connection_speed, 500);
   pack.set_int(lt::settings_pack::aio_threads, 8);
+  // uTP's delay-based congestion control yields to any other traffic, which
+  // on a fast path (a LAN, fibre, loopback) caps a torrent at a fraction of
+  // the link. Connections made here go over TCP; peers that only speak uTP
+  // are still accepted, and TCP is preferred where both run at once.
+  pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+  pack.set_bool(lt::settings_pack::enable_incoming_utp, true);
+  pack.set_int(lt::settings_pack::mixed_mode_algorithm, lt::settings_pack::prefer_tcp);
   pack.set_bool(lt::settings_pack::enable_dht, true);
   pack.set_bool(lt::settings_pack::enable_lsd, true);
   pack.set_bool(lt::settings_pack::enable_upnp, true);
