@@ -44,5 +44,35 @@ TEST_F(SignedInDownload, CookieIsNeverKeptAndItsLossAfterARestartIsNamed) {
   EXPECT_EQ(service->Errors().find(kSecret), std::string::npos);
 }
 
+TEST_F(SignedInDownload, ANewLinkElsewhereGoesWithoutTheCookie) {
+  const std::string body = MakeContent(256 << 10, 6);
+  HttpTestServer elsewhere(1, "127.0.0.2");
+  ResourceOptions resource;
+  resource.body = body;
+  resource.requiredCookie = kCookie;
+  server.SetResource("/new-link.bin", resource);
+  resource.requiredCookie.clear();
+  elsewhere.SetResource("/new-link.bin", resource);
+  struct Row {
+    const char* name;
+    std::string newUrl;
+    HttpTestServer* newServer;
+    std::string cookieSeen;
+  };
+  const Row rows[] = {
+      {"same origin keeps it", server.Url("/new-link.bin"), &server, kCookie},
+      {"another host goes without", elsewhere.Url("/new-link.bin"), &elsewhere, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const auto id = Enqueue({{"url", server.Url("/old-link.bin")}, {"cookie", kCookie}});
+    WaitForStatus(id, "Failed");  // 404: the old link is gone
+    EXPECT_EQ(Send({{"type", "update_download_url"}, {"id", id}, {"url", row.newUrl}})["ok"], true);
+    EXPECT_EQ(Send({{"type", "resume_download"}, {"id", id}})["ok"], true);
+    EXPECT_EQ(WaitForStatus(id, "Completed")["failureReason"], "");
+    EXPECT_EQ(row.newServer->LastRequestHeader("/new-link.bin", "Cookie"), row.cookieSeen);
+  }
+}
+
 }  // namespace
 }  // namespace vn::test
