@@ -24,10 +24,9 @@ bool IsRelayedCommand(const std::string& type) {
 
 std::string RelayCommand(const std::string& type, const nlohmann::json& message) {
   if (type == command::kListDownloads) {
-    const auto limit =
-        std::clamp(message.value(member::kLimit, kDefaultListLimit), std::int64_t{1}, kMaxListLimit);
-    const auto answer =
-        SendToService(CompactJson({{member::kType, type}}), kMaxServiceListBytes);
+    const auto limit = std::clamp(message.value(member::kLimit, kDefaultListLimit), std::int64_t{1},
+                                  kMaxListLimit);
+    const auto answer = SendToService(CompactJson({{member::kType, type}}), kMaxServiceListBytes);
     return NewestDownloads(answer, static_cast<std::size_t>(limit));
   }
   const auto id = message.value(member::kId, std::string());
