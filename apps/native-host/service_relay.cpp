@@ -16,6 +16,16 @@ namespace {
 constexpr const char* kRelayedCommands[] = {command::kListDownloads, command::kPauseDownload,
                                             command::kResumeDownload, command::kCancelDownload};
 
+// The message's `limit`, held to 1..kMaxListLimit. Read as a double, which any
+// JSON number converts to without overflow (1e300, 2^64 - 1); anything but a
+// number or a boolean throws nlohmann's type_error.
+std::size_t ListLimit(const nlohmann::json& message) {
+  const auto found = message.find(member::kLimit);
+  if (found == message.end()) return kDefaultListLimit;
+  const double wanted = found->get<double>();
+  return static_cast<std::size_t>(std::clamp(wanted, 1.0, static_cast<double>(kMaxListLimit)));
+}
+
 }  // namespace
 
 bool IsRelayedCommand(const std::string& type) {
@@ -24,10 +34,9 @@ bool IsRelayedCommand(const std::string& type) {
 
 std::string RelayCommand(const std::string& type, const nlohmann::json& message) {
   if (type == command::kListDownloads) {
-    const auto limit = std::clamp(message.value(member::kLimit, kDefaultListLimit), std::int64_t{1},
-                                  kMaxListLimit);
+    const std::size_t limit = ListLimit(message);
     const auto answer = SendToService(CompactJson({{member::kType, type}}), kMaxServiceListBytes);
-    return NewestDownloads(answer, static_cast<std::size_t>(limit));
+    return NewestDownloads(answer, limit);
   }
   const auto id = message.value(member::kId, std::string());
   const auto request = CompactJson({{member::kId, id}, {member::kType, type}});

@@ -7,7 +7,6 @@
 // service is bounded.
 
 #include <cstddef>
-#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -15,8 +14,8 @@ namespace vn {
 
 // How many downloads a list answer holds when the message names no `limit`,
 // and the bounds a `limit` is held to.
-inline constexpr std::int64_t kDefaultListLimit = 200;
-inline constexpr std::int64_t kMaxListLimit = 1000;
+inline constexpr std::size_t kDefaultListLimit = 200;
+inline constexpr std::size_t kMaxListLimit = 1000;
 
 // Longest list the host reads from the service (some 200,000 downloads).
 inline constexpr std::size_t kMaxServiceListBytes = 64 * 1024 * 1024;

@@ -110,6 +110,7 @@ TEST_F(Relay, ListsHoldTheNewestDownloadsWithinWhatABrowserTakes) {
       {"limit 3", R"(,"limit":3)", 3, 3},
       {"limit 0 reads as 1", R"(,"limit":0)", 1, 1},
       {"negative reads as 1", R"(,"limit":-5)", 1, 1},
+      {"beyond any integer", R"(,"limit":1e300)", 800, 900},
       {"as many as fit in 1 MB", R"(,"limit":100000)", 800, 900},
   };
   HostProcess host(program, folder.path());
@@ -128,7 +129,7 @@ TEST_F(Relay, ListsHoldTheNewestDownloadsWithinWhatABrowserTakes) {
       ASSERT_EQ(downloads[rank].at("id"), IdOf(9999 - static_cast<int>(rank))) << rank;
     }
   }
-  EXPECT_EQ(service.Requests(), std::vector<std::string>(5, R"({"type":"list_downloads"})"));
+  EXPECT_EQ(service.Requests(), std::vector<std::string>(6, R"({"type":"list_downloads"})"));
 }
 
 #ifdef SERVICE_BINARY
