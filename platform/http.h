@@ -12,6 +12,7 @@
 // Content-Length as text (Wine refuses the 64-bit number query).
 // "Accept-Encoding: identity" is always sent; no automatic decompression.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,11 @@ struct RequestTarget {
   std::string path;       // path + query + fragment as written
   std::string userAgent;  // the task's, else "VarnelV2/0.1"
   std::string referrer;   // sent as Referer when not empty
+  // Sent as the Cookie header when not empty, and only to the URL's own
+  // origin: the same scheme, host and port. A redirect elsewhere (another
+  // host or port, or another scheme, HTTPS to HTTP included) goes on without
+  // it. Never written anywhere.
+  std::string cookie;
   std::uint16_t port = 0;  // the URL's, else 80 / 443
   bool secure = false;     // https
 };
@@ -44,7 +50,18 @@ struct RequestTarget {
 // Throws std::runtime_error("Invalid download URL") for anything but an
 // absolute http or https URL.
 RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
-                                const std::string& referrer);
+                                const std::string& referrer, const std::string& cookie = "");
+
+// Whether a and b have the same scheme, host (compared without regard to
+// ASCII case) and port: where a cookie captured for one may be sent to the other.
+inline bool SameOrigin(const RequestTarget& a, const RequestTarget& b) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.secure == b.secure && a.port == b.port &&
+         std::equal(a.host.begin(), a.host.end(), b.host.begin(), b.host.end(),
+                    [&lower](char x, char y) { return lower(x) == lower(y); });
+}
 
 // Head of the final response of a redirect chain.
 struct HttpResponseHead {

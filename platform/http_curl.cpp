@@ -109,7 +109,7 @@ void InitializeHttp() {
 }
 
 RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
-                                const std::string& referrer) {
+                                const std::string& referrer, const std::string& cookie) {
   InitializeHttp();
   const std::runtime_error invalid("Invalid download URL");
   CurlUrl parsed(curl_url());
@@ -141,6 +141,7 @@ RequestTarget MakeRequestTarget(const std::string& url, const std::string& userA
   }
   target.userAgent = userAgent.empty() ? kDefaultUserAgent : userAgent;
   target.referrer = referrer;
+  target.cookie = cookie;
   return target;
 }
 
@@ -432,6 +433,12 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   addHeader("Accept-Encoding: identity");
   const std::string referrer = WithoutLineBreaks(target.referrer);
   if (!referrer.empty()) addHeader("Referer: " + referrer);
+  // A custom Cookie header, not CURLOPT_COOKIE (which curl sends to every hop
+  // of a redirect chain): curl drops custom Cookie and Authorization headers
+  // on a hop to another host, port or scheme unless CURLOPT_UNRESTRICTED_AUTH
+  // is set, which it never is here.
+  const std::string cookie = WithoutLineBreaks(target.cookie);
+  if (!cookie.empty()) addHeader("Cookie: " + cookie);
   if (range) {
     addHeader("Range: bytes=" + std::to_string(range->first) + "-" + std::to_string(range->last));
     const std::string validator = WithoutLineBreaks(ifRange);

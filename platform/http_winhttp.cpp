@@ -2,7 +2,10 @@
 // opened on first use and shared by every connection of the run (WinHTTP keeps
 // the keep-alive connections in the session, so a closed request hands its
 // connection on by itself). WinHTTP follows redirects: at most 10, and never
-// from HTTPS to HTTP, which is its default policy.
+// from HTTPS to HTTP, which is its default policy. It sends added request
+// headers to every hop, so a request with a cookie watches its redirects
+// (status callback) and removes the Cookie header at the first hop to another
+// origin; it is not put back later in the chain.
 //
 // A stop is looked at between reads. A read that waits for data is bounded by
 // the 60 s receive time-out, not by shouldStop: synchronous WinHTTP cannot be
@@ -103,6 +106,39 @@ std::string QueryHeader(HINTERNET request, const wchar_t* name) {
   return QueryText(request, WINHTTP_QUERY_CUSTOM, name, kHeaderBufferChars);
 }
 
+// The origin a request's cookie belongs to, and whether it is still sent.
+struct CookieGuard {
+  const RequestTarget* target = nullptr;
+  bool removed = false;
+};
+
+// Another scheme, host or port than the target's, or a URL that cannot be read.
+bool LeavesOrigin(const RequestTarget& target, const wchar_t* url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  if (url == nullptr || !WinHttpCrackUrl(url, 0, 0, &parts)) return true;
+  RequestTarget hop;
+  hop.host = WideToUtf8(std::wstring_view(parts.lpszHostName, parts.dwHostNameLength));
+  hop.port = parts.nPort;
+  hop.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return !SameOrigin(target, hop);
+}
+
+// Called by WinHTTP on the requesting thread before it follows a redirect;
+// context is the request's CookieGuard.
+void CALLBACK OnRedirect(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID information,
+                         DWORD) {
+  if (status != WINHTTP_CALLBACK_STATUS_REDIRECT || context == 0) return;
+  auto& guard = *reinterpret_cast<CookieGuard*>(context);
+  if (guard.removed || !LeavesOrigin(*guard.target, static_cast<const wchar_t*>(information))) {
+    return;
+  }
+  // A header named with no value is removed.
+  guard.removed = WinHttpAddRequestHeaders(request, L"Cookie:", static_cast<DWORD>(-1L),
+                                           WINHTTP_ADDREQ_FLAG_REPLACE) != FALSE;
+}
+
 HttpResult Failed(bool headReceived) {
   HttpResult result;
   result.outcome = headReceived ? HttpOutcome::BodyFailed : HttpOutcome::RequestFailed;
@@ -114,7 +150,7 @@ HttpResult Failed(bool headReceived) {
 }  // namespace
 
 RequestTarget MakeRequestTarget(const std::string& url, const std::string& userAgent,
-                                const std::string& referrer) {
+                                const std::string& referrer, const std::string& cookie) {
   const std::runtime_error invalid(kInvalidDownloadUrl);
   const std::wstring wideUrl = Utf8ToWide(url);
   if (wideUrl.empty() || url.find('\0') != std::string::npos) throw invalid;
@@ -139,6 +175,7 @@ RequestTarget MakeRequestTarget(const std::string& url, const std::string& userA
   target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
   target.userAgent = userAgent.empty() ? kDefaultUserAgent : userAgent;
   target.referrer = referrer;
+  target.cookie = cookie;
   return target;
 }
 
@@ -224,6 +261,8 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
   if (const std::wstring referrer = WithoutLineBreaks(target.referrer); !referrer.empty()) {
     headers += L"Referer: " + referrer + L"\r\n";
   }
+  const std::wstring cookie = WithoutLineBreaks(target.cookie);
+  if (!cookie.empty()) headers += L"Cookie: " + cookie + L"\r\n";
   if (range) {
     headers += L"Range: bytes=" + std::to_wstring(range->first) + L"-" +
                std::to_wstring(range->last) + L"\r\n";
@@ -240,8 +279,14 @@ HttpResult HttpConnection::Get(const RequestTarget& target, const std::optional<
     stopped.outcome = HttpOutcome::Stopped;
     return stopped;
   }
+  CookieGuard guard{&target};
+  if (!cookie.empty() &&
+      WinHttpSetStatusCallback(request.Get(), &OnRedirect, WINHTTP_CALLBACK_FLAG_REDIRECT, 0) ==
+          WINHTTP_INVALID_STATUS_CALLBACK) {
+    return Failed(false);
+  }
   if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0) ||
+                          0, 0, reinterpret_cast<DWORD_PTR>(&guard)) ||
       !WinHttpReceiveResponse(request.Get(), nullptr)) {
     return Failed(false);
   }

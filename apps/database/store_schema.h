@@ -41,6 +41,7 @@ inline constexpr const char* kCreateDownloads = R"(
         downloaded_bytes INTEGER NOT NULL DEFAULT 0,
         speed_bytes_per_second INTEGER NOT NULL DEFAULT 0,
         connection_count INTEGER NOT NULL DEFAULT 1,
+        signed_in INTEGER NOT NULL DEFAULT 0,
         created_utc TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP,
         updated_utc TEXT NOT NULL DEFAULT CURRENT_TIMESTAMP
     );
@@ -64,7 +65,7 @@ struct ColumnMigration {
 };
 
 // Applied in this order, each only when its column is missing.
-inline constexpr std::array<ColumnMigration, 6> kMigrations = {{
+inline constexpr std::array<ColumnMigration, 7> kMigrations = {{
     {"etag", "ALTER TABLE downloads ADD COLUMN etag TEXT NOT NULL DEFAULT '';"},
     {"last_modified", "ALTER TABLE downloads ADD COLUMN last_modified TEXT NOT NULL DEFAULT '';"},
     {"checksum_algorithm",
@@ -74,6 +75,7 @@ inline constexpr std::array<ColumnMigration, 6> kMigrations = {{
     {"actual_checksum",
      "ALTER TABLE downloads ADD COLUMN actual_checksum TEXT NOT NULL DEFAULT '';"},
     {"failure_reason", "ALTER TABLE downloads ADD COLUMN failure_reason TEXT NOT NULL DEFAULT '';"},
+    {"signed_in", "ALTER TABLE downloads ADD COLUMN signed_in INTEGER NOT NULL DEFAULT 0;"},
 }};
 
 // Column numbers of kSelectDownloads follow the save parameters minus one.
@@ -95,7 +97,8 @@ inline constexpr const char* kSelectDownloads = R"(
         total_bytes,
         downloaded_bytes,
         speed_bytes_per_second,
-        connection_count
+        connection_count,
+        signed_in
     FROM downloads
     ORDER BY created_utc ASC, id ASC;
 )";
@@ -115,9 +118,9 @@ inline constexpr const char* kUpsertDownload = R"(
     INSERT INTO downloads (
         id, url, file_name, output_path, referrer, user_agent, etag, last_modified,
         checksum_algorithm, expected_checksum, actual_checksum, failure_reason, status,
-        total_bytes, downloaded_bytes, speed_bytes_per_second, connection_count,
+        total_bytes, downloaded_bytes, speed_bytes_per_second, connection_count, signed_in,
         created_utc, updated_utc
-    ) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, CURRENT_TIMESTAMP, CURRENT_TIMESTAMP)
+    ) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, CURRENT_TIMESTAMP, CURRENT_TIMESTAMP)
     ON CONFLICT(id) DO UPDATE SET
         url = excluded.url,
         file_name = excluded.file_name,
@@ -135,6 +138,7 @@ inline constexpr const char* kUpsertDownload = R"(
         downloaded_bytes = excluded.downloaded_bytes,
         speed_bytes_per_second = excluded.speed_bytes_per_second,
         connection_count = excluded.connection_count,
+        signed_in = excluded.signed_in,
         updated_utc = CURRENT_TIMESTAMP;
 )";
 

@@ -33,14 +33,38 @@ bool Exists(const std::filesystem::path& path) {
   return !path.empty() && std::filesystem::exists(path, ignored);
 }
 
-std::string EnqueueRequest(const std::string& url, const std::string& filename,
-                           const std::string& referrer) {
-  const nlohmann::json request = {{member::kFileName, filename},
-                                  {member::kOutputPath, platform::DefaultDownloadFolder().string()},
-                                  {member::kReferrer, referrer},
-                                  {member::kType, command::kEnqueueDownload},
-                                  {member::kUrl, url}};
+// What the service is asked to enqueue. The cookie and the user agent are
+// written only when the browser gave them, so a capture without them asks
+// exactly what it always asked.
+struct EnqueueFields {
+  std::string url;
+  std::string filename;
+  std::string referrer;
+  std::string cookie;
+  std::string userAgent;
+};
+
+std::string EnqueueRequest(const EnqueueFields& fields) {
+  nlohmann::json request = {{member::kFileName, fields.filename},
+                            {member::kOutputPath, platform::DefaultDownloadFolder().string()},
+                            {member::kReferrer, fields.referrer},
+                            {member::kType, command::kEnqueueDownload},
+                            {member::kUrl, fields.url}};
+  if (!fields.cookie.empty()) request[member::kCookie] = fields.cookie;
+  if (!fields.userAgent.empty()) request[member::kUserAgent] = fields.userAgent;
   return CompactJson(request);
+}
+
+bool Fits(const EnqueueFields& fields) {
+  return EnqueueRequest(fields).size() <= platform::kMaxRequestBytes;
+}
+
+// The browser's header values go into request headers: a zero byte or a line
+// break would cut them short or add headers of the page's choosing, so such a
+// value is not passed on at all.
+std::string HeaderValueOrEmpty(const std::string& value) {
+  return value.find_first_of(std::string("\0\r\n", 3)) == std::string::npos ? value
+                                                                              : std::string();
 }
 
 }  // namespace
@@ -64,18 +88,26 @@ std::string RouteCapture(const nlohmann::json& message, const std::string& url,
                                   {"referrer", referrer},
                                   {"source", message.value("source", std::string("unknown"))},
                                   {"url", url}};
+  // Read before anyone is contacted, so a member of the wrong type costs nothing.
+  const EnqueueFields fields{
+      url, filename, referrer, HeaderValueOrEmpty(message.value(member::kCookie, std::string())),
+      HeaderValueOrEmpty(message.value(member::kUserAgent, std::string()))};
   if (SendToUiCapture(CompactJson(payload))) return kDialogReply;
   if (LaunchUiProgram(url, filename, referrer)) return kDialogReply;
 
-  const std::string request = EnqueueRequest(url, filename, referrer);
   // The service drops a longer request unanswered; the browser is better told why.
-  if (request.size() > platform::kMaxRequestBytes) {
-    const bool nameMakesItTooLong =
-        EnqueueRequest(url, "", referrer).size() <= platform::kMaxRequestBytes;
-    return ErrorAnswer(nameMakesItTooLong ? error_text::kFileNameTooLong
-                                          : error_text::kDownloadUrlTooLong);
+  if (!Fits(fields)) {
+    EnqueueFields withoutCookie = fields;
+    withoutCookie.cookie.clear();
+    if (!fields.cookie.empty() && Fits(withoutCookie)) {
+      return ErrorAnswer(error_text::kCookiesTooLong);
+    }
+    EnqueueFields withoutName = withoutCookie;
+    withoutName.filename.clear();
+    return ErrorAnswer(Fits(withoutName) ? error_text::kFileNameTooLong
+                                         : error_text::kDownloadUrlTooLong);
   }
-  return SendToService(request);
+  return SendToService(EnqueueRequest(fields));
 }
 
 bool SendToUiCapture(const std::string& payloadText) {
@@ -111,9 +143,9 @@ std::string FindUiProgram() {
   return {};
 }
 
-std::string SendToService(const std::string& requestText) {
-  const auto answer = platform::SendPipeRequest(kServiceSocketName, requestText,
-                                                kMaxServiceReplyBytes, kServiceWait);
+std::string SendToService(const std::string& requestText, std::size_t maxReplyBytes) {
+  const auto answer =
+      platform::SendPipeRequest(kServiceSocketName, requestText, maxReplyBytes, kServiceWait);
   if (!answer) return OkFirstErrorAnswer(error_text::kServiceUnavailable);
   // A connection that closes without an answer is not something the browser can parse.
   if (answer->empty()) return ErrorAnswer(error_text::kServiceDidNotAnswer);

@@ -26,10 +26,13 @@ inline constexpr const char* kDialogReply = R"({"mode":"dialog","ok":true})";
 // "source" member is read with nlohmann's defaulting accessor, so a non-string
 // "source" throws nlohmann::json::type_error before anything is contacted.
 // A filename holding a zero byte is not passed on (every route would cut it
-// short, naming another file): the name is then derived from the URL. An
+// short, naming another file): the name is then derived from the URL. The
+// browser's "cookie" and "userAgent" go to the service only (never to the user
+// interface), and only when present, free of zero bytes and line breaks. An
 // enqueue request longer than the service reads is not sent: the reply is
-// "File name too long" when the request would fit without the filename,
-// else "Download URL too long".
+// "Browser cookies too long" when it would fit without the cookie, "File name
+// too long" when it would fit without the cookie and the filename, else
+// "Download URL too long".
 std::string RouteCapture(const nlohmann::json& message, const std::string& url,
                          const std::string& filename, const std::string& referrer);
 
@@ -49,9 +52,10 @@ bool LaunchUiProgram(const std::string& url, const std::string& filename,
 // project's Debug or Release build output. Empty when none exists.
 std::string FindUiProgram();
 
-// Sends the request to the service and returns its answer as received, or
-// {"ok":false,"error":"Service unavailable"} (members as written) when the
-// service cannot be reached.
-std::string SendToService(const std::string& requestText);
+// Sends the request to the service and returns its answer as received (its
+// first maxReplyBytes), or {"ok":false,"error":"Service unavailable"} (members
+// as written) when the service cannot be reached.
+std::string SendToService(const std::string& requestText,
+                          std::size_t maxReplyBytes = kMaxServiceReplyBytes);
 
 }  // namespace vn

@@ -24,7 +24,8 @@ std::string HostUsage() {
       "the Varnel extension (once `varnel browser install` has registered it) and\n"
       "exchanges native messages with it on standard input and output; it is not\n"
       "started by hand. It hands each captured download to the desktop user\n"
-      "interface when one takes it, else to the download service.\n\n"
+      "interface when one takes it, else to the download service, and passes the\n"
+      "extension's list, pause, resume and cancel requests on to the service.\n\n"
       "Files:\n";
   text += "  handshakes  " + handshakes.string() + "\n";
   text += "              (the browsers that have pinged it)\n";

@@ -8,6 +8,7 @@
 #include "apps/native-host/handshake_registry.h"
 #include "apps/native-host/json_nesting.h"
 #include "apps/native-host/native_messaging.h"
+#include "apps/native-host/service_relay.h"
 #include "apps/protocol/answers.h"
 #include "apps/protocol/json_text.h"
 
@@ -40,6 +41,7 @@ std::string Answer(const std::string& body) {
       return CompactJson(
           {{"app", "Corbelle"}, {"browser", browser}, {"host", kNativeHostName}, {"ok", true}});
     }
+    if (IsRelayedCommand(type)) return RelayCommand(type, message);
     return RouteCapture(message, url, filename, referrer);
   } catch (const nlohmann::json::exception& error) {
     return ErrorAnswer(std::string("Invalid native message JSON: ") + error.what());

@@ -42,12 +42,20 @@ inline constexpr const char* kMagnet = "magnet";
 inline constexpr const char* kTorrentFilePath = "torrentFilePath";
 inline constexpr const char* kDeleteFile = "deleteFile";
 inline constexpr const char* kEnabled = "enabled";
+// enqueue_download: the Cookie header the browser would send for the URL. Held
+// in memory only, sent only to the URL's own origin.
+inline constexpr const char* kCookie = "cookie";
+// The native host's list_downloads: how many of the newest downloads to answer.
+inline constexpr const char* kLimit = "limit";
 
 // Answers: {"ok":true,...} or {"error":text,"ok":false}; enqueue answers carry
 // the new download's `id`, list_downloads its `downloads`.
 inline constexpr const char* kOk = "ok";
 inline constexpr const char* kError = "error";
 inline constexpr const char* kDownloads = "downloads";
+// The native host's list_downloads answer: how many downloads the service
+// lists, of which `downloads` holds the newest.
+inline constexpr const char* kTotal = "total";
 // get_download_checksum answers `expectedChecksum`, the SHA-256 the client
 // gave ("" when none), and `actualChecksum`, the one computed when the file was
 // finished ("" until then).

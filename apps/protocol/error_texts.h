@@ -23,6 +23,10 @@ inline constexpr const char* kUnsupportedChecksumAlgorithm = "Unsupported checks
 inline constexpr const char* kInvalidSpeedLimit = "Invalid speed limit";
 inline constexpr const char* kInvalidFileName = "Invalid file name";
 inline constexpr const char* kFileNameTooLong = "File name too long";
+// A download enqueued with the browser's cookies, run again after the service
+// restarted (cookies are never stored), was refused by the server.
+inline constexpr const char* kSignInExpired =
+    "Sign-in expired: capture the download again or refresh its link";
 
 // Torrent commands.
 inline constexpr const char* kTorrentEngineUnavailable = "Torrent engine unavailable";
@@ -40,5 +44,10 @@ inline constexpr const char* kServiceUnavailable = "Service unavailable";
 inline constexpr const char* kServiceDidNotAnswer = "Service did not answer";
 // The enqueue request would exceed what the service reads of one request.
 inline constexpr const char* kDownloadUrlTooLong = "Download URL too long";
+// The same, when the request fits without the browser's cookies: the browser,
+// which holds the session, is better placed to fetch the file.
+inline constexpr const char* kCookiesTooLong = "Browser cookies too long";
+// The service's list of downloads could not be read (cut short or not JSON).
+inline constexpr const char* kUnreadableServiceAnswer = "Unreadable service answer";
 
 }  // namespace vn::error_text

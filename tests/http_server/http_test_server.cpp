@@ -156,6 +156,7 @@ struct HttpTestServer::Impl {
 
   int listenFd = -1;
   std::uint16_t port = 0;
+  std::string address = "127.0.0.1";  // a loopback address, dotted
   std::unique_ptr<SSL_CTX, SslContextDeleter> tls;  // null: plain HTTP
   std::atomic<bool> stopping{false};
   std::thread acceptThread;
@@ -340,8 +341,12 @@ bool HttpTestServer::Impl::Answer(Channel& channel, const Request& request) {
                           ParseRange(rangeHeader->second, rangeFirst, rangeLast);
       const auto size = static_cast<std::int64_t>(content.size());
       const Fault fault = DrawFault(options.randomFaultPercent);
+      const auto cookie = request.headers.find("cookie");
       if (fault == Fault::kUnavailable) {
         status = 503;
+      } else if (!options.requiredCookie.empty() &&
+                 (cookie == request.headers.end() || cookie->second != options.requiredCookie)) {
+        status = 403;
       } else if (serial < options.failFirstRequests ||
                  (options.failFromRequest >= 0 && serial >= options.failFromRequest)) {
         status = options.failStatus;
@@ -460,8 +465,10 @@ bool HttpTestServer::Impl::SendBody(Channel& channel, const std::string& body, s
   return true;
 }
 
-HttpTestServer::HttpTestServer(std::uint32_t faultSeed) : impl(std::make_unique<Impl>()) {
+HttpTestServer::HttpTestServer(std::uint32_t faultSeed, const std::string& address)
+    : impl(std::make_unique<Impl>()) {
   impl->faultRandom.seed(faultSeed);
+  impl->address = address;
   impl->Listen();
 }
 
@@ -482,14 +489,17 @@ void HttpTestServer::Impl::Listen(std::uint16_t wantedPort) {
   setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(wantedPort);
+  if (inet_pton(AF_INET, this->address.c_str(), &address.sin_addr) != 1) {
+    close(listenFd);
+    throw std::runtime_error("Test server: not an IPv4 address: " + this->address);
+  }
   socklen_t length = sizeof address;
   if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd, 128) != 0 ||
       getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     close(listenFd);
-    throw std::runtime_error("Test server: cannot listen on 127.0.0.1");
+    throw std::runtime_error("Test server: cannot listen on " + this->address);
   }
   port = ntohs(address.sin_port);
   acceptThread = std::thread([this] { AcceptLoop(); });
@@ -544,7 +554,7 @@ void HttpTestServer::SetValidators(const std::string& path, const std::string& e
 std::uint16_t HttpTestServer::port() const { return impl->port; }
 
 std::string HttpTestServer::Url(const std::string& path) const {
-  return (impl->tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(impl->port) +
+  return (impl->tls ? "https://" : "http://") + impl->address + ":" + std::to_string(impl->port) +
          path;
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
 // A loopback HTTP/1.1 server for tests, with switches for the faults a download
-// engine must survive. Serves resources registered by path; binds 127.0.0.1 on
-// an ephemeral port; keep-alive supported; If-Range honoured (a validator that
-// is not the current ETag or Last-Modified gets the whole resource, 200); one
-// thread per connection. All switches may be changed while the server runs.
-// The destructor stops it and joins every thread (bounded: client sockets are
-// shut down). Given a TLS identity it speaks HTTPS instead, with the same
-// switches.
+// engine must survive. Serves resources registered by path; binds 127.0.0.1
+// (or the loopback address given) on an ephemeral port; keep-alive supported;
+// If-Range honoured (a validator that is not the current ETag or Last-Modified
+// gets the whole resource, 200); one thread per connection. All switches may
+// be changed while the server runs. The destructor stops it and joins every
+// thread (bounded: client sockets are shut down). Given a TLS identity it
+// speaks HTTPS instead, with the same switches.
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +34,7 @@ struct ResourceOptions {
   int dropResponses = -1;          // how many responses drop (-1: all of them)
   std::int64_t bytesPerSecondPerConnection = 0;  // > 0: throttle each connection
   std::string redirectTo;          // when not empty: answer 302 with this Location
+  std::string requiredCookie;      // when not empty: 403 unless the Cookie header is exactly this
   std::int64_t contentRangeShift = 0;  // 206 answers start this many bytes before the asked one
   int changeAfterRequests = -1;    // >= 0: from request N+1 on, serve changedBody and changedEtag
   std::string changedBody;         // the new version (its size may differ)
@@ -61,8 +62,9 @@ struct TlsIdentity {
 
 class HttpTestServer {
  public:
-  // faultSeed seeds the generator behind randomFaultPercent.
-  explicit HttpTestServer(std::uint32_t faultSeed = 1);
+  // faultSeed seeds the generator behind randomFaultPercent. address is the
+  // loopback address to listen on: another one (127.0.0.2) is another host.
+  explicit HttpTestServer(std::uint32_t faultSeed = 1, const std::string& address = "127.0.0.1");
   // Throws std::runtime_error when the identity cannot be loaded.
   explicit HttpTestServer(const TlsIdentity& tls);
   ~HttpTestServer();
@@ -76,7 +78,7 @@ class HttpTestServer {
                      const std::string& lastModified);
 
   std::uint16_t port() const;
-  // "http://127.0.0.1:<port><path>", https for a TLS server
+  // "http://<address>:<port><path>", https for a TLS server
   std::string Url(const std::string& path) const;
 
   ServerCounters Counters() const;

@@ -73,6 +73,44 @@ TEST_F(ServiceRelay, EnqueueRequestCarriesFileNameAndReferrer) {
           R"(","referrer":"https://r.test/","type":"enqueue_download","url":"https://example.test/f.zip"})");
 }
 
+TEST_F(ServiceRelay, TheBrowsersCookieAndUserAgentGoToTheServiceOnlyWhenUsable) {
+  const std::string accepted = R"({"ok":true})";
+  SocketPeer service(ServiceSocket(), accepted);
+  const std::string folder = (TestRoot() / "downloads").string();
+  const std::string head = R"({"fileName":"","outputPath":")" + folder + R"(","referrer":"",)";
+  const std::string tail = R"("type":"enqueue_download","url":"https://example.test/f.zip"})";
+  struct Row {
+    const char* name;
+    std::string members;
+    std::string request;  // "" when the service must not be asked
+    std::string reply;
+  };
+  const Row rows[] = {
+      {"both", R"(,"cookie":"sid=1; a=b","userAgent":"Mozilla/5.0")",
+       R"({"cookie":"sid=1; a=b",)" + head.substr(1) + tail.substr(0, tail.size() - 1) +
+           R"(,"userAgent":"Mozilla/5.0"})",
+       accepted},
+      {"empty ones are left out", R"(,"cookie":"","userAgent":"")", head + tail, accepted},
+      {"a line break would add a header", R"(,"cookie":"a=1\r\nX-Evil: 1")", head + tail, accepted},
+      {"a zero byte would cut it short", R"(,"userAgent":"UA\u0000x")", head + tail, accepted},
+      {"cookie too long for a request", R"(,"cookie":")" + std::string(8100, 'c') + "\"", "",
+       R"({"error":"Browser cookies too long","ok":false})"},
+      {"cookie of the wrong type", R"(,"cookie":1)", "",
+       R"({"error":"Invalid native message JSON: [json.exception.type_error.302] type must be string, but is number","ok":false})"},
+  };
+  std::size_t asked = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip")" + row.members + "}"), row.reply);
+    const auto requests = service.Requests();
+    if (!row.request.empty()) {
+      ASSERT_EQ(requests.size(), ++asked);
+      EXPECT_EQ(requests.back(), row.request);
+    }
+    EXPECT_EQ(requests.size(), asked);
+  }
+}
+
 TEST_F(ServiceRelay, ServiceClosingWithoutAnAnswerGivesAnErrorReply) {
   SocketPeer service(ServiceSocket(), "");
   EXPECT_EQ(Ask(R"({"url":"https://example.test/f.zip"})"),

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -90,7 +91,12 @@ void SocketPeer::Serve() {
         std::lock_guard lock(mutex);
         requests.push_back(request);
       }
-      if (!answer.empty()) send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+      // In records of at most 64 KiB, as the service answers a long list.
+      for (std::size_t sent = 0; sent < answer.size();) {
+        const std::size_t record = std::min<std::size_t>(answer.size() - sent, 65536);
+        if (send(connection, answer.data() + sent, record, MSG_NOSIGNAL) <= 0) break;
+        sent += record;
+      }
     }
     close(connection);
   }

@@ -2,7 +2,8 @@
 
 // A SOCK_SEQPACKET listener at a fixed path, standing in for the desktop user
 // interface or the service: it reads one record per connection, answers with a
-// fixed text (nothing when the text is empty) and closes the connection.
+// fixed text (nothing when the text is empty; records of at most 64 KiB) and
+// closes the connection.
 
 #include <chrono>
 #include <condition_variable>

@@ -203,7 +203,7 @@ TEST(DownloadStoreFile, DamagedTablePageFailsTheLoad) {
         etag TEXT, last_modified TEXT, checksum_algorithm TEXT, expected_checksum TEXT,
         actual_checksum TEXT, failure_reason TEXT, status TEXT, total_bytes INTEGER,
         downloaded_bytes INTEGER, speed_bytes_per_second INTEGER, connection_count INTEGER,
-        created_utc TEXT, updated_utc TEXT);
+        signed_in INTEGER, created_utc TEXT, updated_utc TEXT);
       CREATE TABLE download_segments (
         download_id TEXT, segment_index INTEGER, start_offset INTEGER, end_offset INTEGER,
         downloaded_bytes INTEGER);

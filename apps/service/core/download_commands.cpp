@@ -86,6 +86,7 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   const auto connectionCount = arguments.value(member::kConnectionCount, std::int32_t{8});
   const auto useSpeedLimiter = arguments.value(member::kUseSpeedLimiter, false);
   const auto maxSpeed = arguments.value(member::kMaxSpeedBytesPerSecond, std::int64_t{0});
+  const auto cookie = arguments.value(member::kCookie, std::string());
 
   if (url.empty()) return ErrorAnswer(error_text::kMissingUrl);
   // A zero byte included: a page that names an address no run can fetch
@@ -121,6 +122,8 @@ std::string DownloadService::HandleEnqueueDownload(const std::string& request) {
   task.useSpeedLimiter = useSpeedLimiter;
   task.maxSpeedBytesPerSecond = maxSpeed;
   task.nameFromServerAllowed = nameFromServerAllowed;
+  task.cookie = cookie;
+  task.signedIn = !cookie.empty();
   task.status = DownloadStatus::Queued;
   {
     std::lock_guard<std::mutex> lock(mutex);

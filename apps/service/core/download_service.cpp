@@ -232,6 +232,9 @@ void DownloadService::OnTaskUpdate(const DownloadTask& report) {
     update.url = current->url;
     update.urlRefreshed = current->urlRefreshed;
   }
+  // So is the cookie: a new URL elsewhere drops it, and no report brings it back.
+  update.cookie = current->cookie;
+  update.signedIn = current->signedIn;
 
   // An earlier run of the id, stopped or still winding down, no longer speaks
   // for the download: the latest command queued a newer run.

@@ -23,6 +23,16 @@ bool IsRunning(DownloadStatus status) {
          status == DownloadStatus::Downloading || status == DownloadStatus::Verifying;
 }
 
+// False also when either URL cannot be requested (an old stored one may not).
+bool SameOrigin(const std::string& a, const std::string& b) {
+  try {
+    return platform::SameOrigin(platform::MakeRequestTarget(a, "", ""),
+                                platform::MakeRequestTarget(b, "", ""));
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 std::string DownloadService::HandleUpdateDownloadUrl(const std::string& request) {
@@ -42,6 +52,8 @@ std::string DownloadService::HandleUpdateDownloadUrl(const std::string& request)
   if (task->status == DownloadStatus::Completed) {
     return ErrorAnswer(error_text::kDownloadIsCompleted);
   }
+  // The browser's cookies belong to the origin they were captured for.
+  if (!SameOrigin(task->url, url)) task->cookie.clear();
   task->url = url;
   task->urlRefreshed = true;
   store->Save(*task);

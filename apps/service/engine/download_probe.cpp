@@ -26,6 +26,9 @@ std::string HttpStatusError(long status) {
 
 }  // namespace
 
+ServerStatusError::ServerStatusError(long status)
+    : std::runtime_error(HttpStatusError(status)), refusedStatus(status) {}
+
 std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange) {
   const auto slash = contentRange.rfind('/');
   if (slash == std::string::npos) return std::nullopt;
@@ -88,7 +91,7 @@ std::optional<ProbeResult> ProbeDownload(platform::HttpSession& session,
     // Only 200 and 206 carry the resource: the body of an unfollowed redirect,
     // a 202, 203 or 204, or an unasked 304 is not the file.
     if (status != 200 && status != 206 && !emptyResource) {
-      throw std::runtime_error(HttpStatusError(status));
+      throw ServerStatusError(status);
     }
 
     result = ProbeResult{};

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "apps/service/engine/wait_clock.h"
@@ -21,6 +22,17 @@ struct ProbeResult {
   std::string contentDisposition;  // the raw header, "" when absent
 };
 
+// "Server returned HTTP N": the server answered, with a status that is not the
+// file and will not change by itself.
+class ServerStatusError : public std::runtime_error {
+ public:
+  explicit ServerStatusError(long status);
+  long status() const { return refusedStatus; }
+
+ private:
+  long refusedStatus;
+};
+
 // The total after the last "/" of a Content-Range value, parsed like strtoll
 // (leading blanks skipped, trailing text ignored); nullopt when there is no
 // "/", no number ("*") or the number is out of range. Read from a 416 answer
@@ -28,8 +40,8 @@ struct ProbeResult {
 std::optional<std::int64_t> ParseContentRangeTotal(const std::string& contentRange);
 
 // Up to four attempts, 400/800/1,200 ms apart; 5xx, 429 and transport failures
-// are retried; every other status but 200 and 206 fails at once with "Server
-// returned HTTP N", and so does a 206 without a valid Content-Range
+// are retried; every other status but 200 and 206 fails at once with a
+// ServerStatusError, and so does a 206 without a valid Content-Range
 // (kPartialWithoutContentRange). A 416 naming a total of 0 is an empty
 // resource, not a failure. stopRequested ends the attempts (and an attempt in flight); when
 // no attempt succeeded by then, nullopt is returned: the run was stopped, and

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "apps/protocol/error_texts.h"
 #include "apps/protocol/status_texts.h"
 #include "apps/service/engine/checksum.h"
 #include "apps/service/engine/download_plan.h"
@@ -112,7 +113,7 @@ void TaskRun::Run(StartMode mode) {
   task.speedBytesPerSecond = 0;
   task.failureReason.clear();
   const platform::RequestTarget target =
-      platform::MakeRequestTarget(task.url, task.userAgent, task.referrer);
+      platform::MakeRequestTarget(task.url, task.userAgent, task.referrer, task.cookie);
   // No answer of a server can mend paths that cannot be used; an outage wait
   // would only put the failure off.
   if (!HasSafeFilePaths(task)) throw std::invalid_argument(kInvalidFileName);
@@ -175,11 +176,20 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
     // A stop that came before the probe succeeded (also while this run waited
     // for earlier ones) ends the run as asked, unless a resume took it back.
     std::optional<ProbeResult> probe;
-    while (!(probe = ProbeDownload(session, target, control.stopRequested, *control.clock))) {
-      if (control.SettleStop()) {
-        EndStopped();
-        return false;
+    try {
+      while (!(probe = ProbeDownload(session, target, control.stopRequested, *control.clock))) {
+        if (control.SettleStop()) {
+          EndStopped();
+          return false;
+        }
       }
+    } catch (const ServerStatusError& refused) {
+      // The browser's cookies went with the last service; the server wants them.
+      const bool refusedForSignIn = refused.status() == 401 || refused.status() == 403;
+      if (refusedForSignIn && task.signedIn && task.cookie.empty()) {
+        throw std::runtime_error(error_text::kSignInExpired);
+      }
+      throw;
     }
     Prepare(*probe, session, target);
     try {

@@ -75,6 +75,7 @@ DownloadTask ReadTaskRow(sqlite3_stmt* row) {
   task.downloadedBytes = sqlite3_column_int64(row, 14);
   task.speedBytesPerSecond = sqlite3_column_int64(row, 15);
   task.connectionCount = sqlite3_column_int(row, 16);
+  task.signedIn = sqlite3_column_int(row, 17) != 0;
   return task;
 }
 
@@ -96,6 +97,7 @@ void BindTask(sqlite3_stmt* statement, const DownloadTask& task) {
   BindInt64(statement, 15, task.downloadedBytes);
   BindInt64(statement, 16, task.speedBytesPerSecond);
   BindInt(statement, 17, task.connectionCount);
+  BindInt(statement, 18, task.signedIn ? 1 : 0);
 }
 
 // Runs a kept statement that returns no rows.
@@ -288,7 +290,7 @@ bool SameStoredFields(const DownloadTask& a, const DownloadTask& b) {
     return std::tie(t.id, t.url, t.outputPath, t.fileName, t.referrer, t.userAgent, t.etag,
                     t.lastModified, t.checksumAlgorithm, t.expectedChecksum, t.actualChecksum,
                     t.failureReason, t.totalBytes, t.downloadedBytes, t.speedBytesPerSecond,
-                    t.connectionCount);
+                    t.connectionCount, t.signedIn);
   };
   if (stored(a) != stored(b) || StatusText(a.status) != StatusText(b.status)) return false;
   if (a.segments.size() != b.segments.size()) return false;

@@ -71,6 +71,13 @@ struct DownloadTask {
   // at enqueue, cleared once a probe has settled the name. Never stored, never
   // listed.
   bool nameFromServerAllowed = false;
+  // The Cookie header the browser would have sent for the URL. Held in memory
+  // only: never stored, never listed, never written to any file or output, so
+  // a restarted service has none.
+  std::string cookie;
+  // The download was enqueued with a cookie. Stored, so that after a restart a
+  // refusal (401, 403) is told as an expired sign-in. Never listed.
+  bool signedIn = false;
 };
 
 // Sets downloadedBytes and every segment's downloadedBytes to 0 (the segment
