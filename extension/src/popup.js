@@ -5,6 +5,9 @@
 "use strict";
 
 const kRefreshMs = 1000;
+// A reply the browser cannot parse is dropped without a word, so a request
+// left unanswered this long gives the port up.
+const kAnswerTimeoutMs = 10000;
 const kShownDownloads = 200;
 const kMaxTextLength = 300;
 const kStatuses = ["Queued", "Starting", "Downloading", "Paused", "Completed", "Failed", "Verifying", "Cancelled"];
@@ -21,7 +24,7 @@ const rows = new Map(); // download id -> its <li>
 
 let port = null;
 // The host answers each message before it reads the next, so replies come
-// back in the order of this queue.
+// back in the order of this queue: {kind, sentAt}.
 const awaiting = [];
 
 function Text(value, fallback) {
@@ -48,6 +51,19 @@ function ShowState(text) {
   state.hidden = text === "";
 }
 
+function GiveUp(text) {
+  if (port) {
+    try {
+      port.disconnect();
+    } catch (error) {
+      // Gone already.
+    }
+  }
+  port = null;
+  awaiting.length = 0;
+  ShowState(text);
+}
+
 function Connect() {
   const opened = ext.runtime.connectNative(kNativeHostName);
   opened.onMessage.addListener((reply) => {
@@ -56,9 +72,7 @@ function Connect() {
   opened.onDisconnect.addListener((gone) => {
     if (opened !== port) return;
     const error = (ext.runtime.lastError && ext.runtime.lastError.message) || (gone.error && gone.error.message);
-    port = null;
-    awaiting.length = 0;
-    ShowState("Varnel cannot be reached: " + Text(error, "its native host stopped") + ".");
+    GiveUp("Varnel cannot be reached: " + Text(error, "its native host stopped") + ".");
   });
   port = opened;
 }
@@ -67,20 +81,25 @@ function Send(message, kind) {
   try {
     if (!port) Connect();
     port.postMessage(message);
-    awaiting.push(kind);
+    awaiting.push({ kind: kind, sentAt: Date.now() });
   } catch (error) {
-    port = null;
-    awaiting.length = 0;
-    ShowState("Varnel cannot be reached: " + Text(error && error.message, "no native host") + ".");
+    GiveUp("Varnel cannot be reached: " + Text(error && error.message, "no native host") + ".");
   }
 }
 
 function Refresh() {
-  if (!awaiting.includes("list")) Send({ type: "list_downloads", limit: kShownDownloads }, "list");
+  if (awaiting.length > 0 && Date.now() - awaiting[0].sentAt > kAnswerTimeoutMs) {
+    GiveUp("Varnel cannot be reached: its native host gave no answer it could read.");
+    return;
+  }
+  if (!awaiting.some((request) => request.kind === "list")) {
+    Send({ type: "list_downloads", limit: kShownDownloads }, "list");
+  }
 }
 
 function OnReply(reply) {
-  const kind = awaiting.shift();
+  const request = awaiting.shift();
+  const kind = request ? request.kind : "";
   const answer = reply && typeof reply === "object" && !Array.isArray(reply) ? reply : null;
   if (kind === "list") {
     ShowList(answer);

@@ -18,6 +18,7 @@ import argparse
 import base64
 import json
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -97,6 +98,32 @@ def popup_click(browser, session, name, button):
     for kind in ("mousePressed", "mouseReleased"):
         browser.send("Input.dispatchMouseEvent", {"type": kind, "x": clicked["x"], "y": clicked["y"],
                                                   "button": "left", "clickCount": 1}, session)
+
+
+def hostile_popup(browser, folders, origin):
+    host = os.path.join(folders.root, "hostile", "host.py")
+    os.makedirs(os.path.dirname(host))
+    shutil.copy(os.path.join(os.path.dirname(os.path.abspath(__file__)), "hostile_host.py"), host)
+    mode = os.path.join(os.path.dirname(host), "MODE")
+    manifest = os.path.join(folders.config, "chromium", "NativeMessagingHosts", "com.varnel.v2.json")
+    with open(manifest) as file:
+        registered = json.load(file)
+    with open(manifest, "w") as file:
+        json.dump(dict(registered, path=host), file)
+    listed = """(() => ({rows: document.querySelectorAll('#downloads li').length,
+        first: document.querySelector('#downloads .name')?.textContent,
+        more: document.getElementById('more').textContent,
+        state: document.getElementById('state').textContent}))()"""
+    popup = None
+    for step, expected in (("many", lambda view: view == {
+                               "rows": 200, "first": "file-2999.bin", "state": "",
+                               "more": "and 9800 older downloads not shown"}),
+                           ("garbage", lambda view: view["state"].startswith("Varnel cannot be reached")),
+                           ("many", lambda view: view["rows"] == 200 and view["state"] == "")):
+        with open(mode, "w") as file:
+            file.write(step)
+        popup = popup or open_tab(browser, origin + "popup.html")
+        sandbox.wait_until(f"the popup after {step}", lambda: expected(browser.evaluate(popup, listed)))
 
 
 def browser_files(folders):
@@ -201,6 +228,10 @@ def run(arguments, folders, source_root):
             popup, "chrome.storage.local.get('lastProblem').then(s => s.lastProblem && s.lastProblem.text)"))
         assert "Service unavailable" in problem, problem
         assert not os.path.exists(os.path.join(folders.varnel_downloads, "second.bin"))
+
+        # A host answering a huge list, then no JSON: the popup shows 200 and
+        # the count of the rest, says what is wrong, and recovers.
+        hostile_popup(browser, folders, origin)
     finally:
         browser.close()
         peak = memory.stop()
