@@ -29,11 +29,6 @@ from devtools_pipe import DevToolsPipe  # noqa: E402
 
 CHROMIUM = "/usr/lib/chromium/chromium"
 SKIPPED = 77
-HOSTILE_NAME = "<img src=x onerror=\"document.title='pwned'\">&amp;.bin"
-PAGE = """<!doctype html><title>downloads</title>
-<a id="get" href="/sample.bin" download style="display:block;font-size:40px">sample</a>
-<a id="again" href="/second.bin" download style="display:block;font-size:40px">second</a>
-"""
 
 
 def parse_arguments():
@@ -42,11 +37,6 @@ def parse_arguments():
     parser.add_argument("--screenshot", help="where to save a PNG of the popup")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     return parser.parse_args()
-
-
-def extension_id(source_root):
-    with open(os.path.join(source_root, "extension", "ids.json")) as file:
-        return json.load(file)["chromium"]
 
 
 def seed_profile(folders):
@@ -74,10 +64,6 @@ def click(browser, session, element_id):
     for kind in ("mousePressed", "mouseReleased"):
         browser.send("Input.dispatchMouseEvent", {"type": kind, "x": box["x"], "y": box["y"],
                                                   "button": "left", "clickCount": 1}, session)
-
-
-def find(downloads, name):
-    return next((download for download in downloads if download["fileName"] == name), None)
 
 
 def popup_rows(browser, session):
@@ -126,29 +112,14 @@ def hostile_popup(browser, folders, origin):
         sandbox.wait_until(f"the popup after {step}", lambda: expected(browser.evaluate(popup, listed)))
 
 
-def browser_files(folders):
-    return sorted(os.listdir(folders.browser_downloads))
-
-
 def run(arguments, folders, source_root):
     build = os.path.abspath(arguments.build)
     extension = os.path.join(build, "extension", "chromium")
-    varnel = os.path.join(build, "apps", "varnel", "varnel")
-    own_id = extension_id(source_root)
-    web = sandbox.WebServer(folders.www)
-    for name, size in (("sample.bin", 3_000_000), ("second.bin", 1_500_000)):
-        with open(os.path.join(folders.www, name), "wb") as file:
-            file.write(os.urandom(size))
-    with open(os.path.join(folders.www, "index.html"), "w") as file:
-        file.write(PAGE)
-
-    service = sandbox.Service(os.path.join(build, "apps", "service", "service"), folders,
-                              os.path.join(folders.root, "service.log"))
+    own_id = sandbox.extension_ids(source_root)["chromium"]
+    web, service = sandbox.start_stage(build, folders)
     seed_profile(folders)
-    installed = sandbox.subprocess.run([varnel, "browser", "install"], env=folders.env,
-                                       capture_output=True, text=True, timeout=60)
-    assert installed.returncode == 0, installed.stdout + installed.stderr
-    assert "Chromium: wrote" in installed.stdout, installed.stdout
+    installed = sandbox.varnel(build, folders, "browser", "install")
+    assert "Chromium: wrote" in installed, installed
 
     started = time.monotonic()
     log = open(os.path.join(folders.root, "chromium.log"), "ab")
@@ -166,31 +137,28 @@ def run(arguments, folders, source_root):
                            and event["params"]["targetInfo"]["url"].startswith(origin), timeout=30)
 
         # The extension pings at start-up.
-        def handshake():
-            status = sandbox.subprocess.run([varnel, "browser", "status"], env=folders.env,
-                                            capture_output=True, text=True, timeout=30).stdout
-            return f"from extension {own_id}" in status
-        sandbox.wait_until("the extension's handshake", handshake, timeout=30)
+        sandbox.wait_until("the extension's handshake", lambda: f"from extension {own_id}" in
+                           sandbox.varnel(build, folders, "browser", "status"))
 
         # A click on a download link: Varnel takes it, the browser keeps nothing.
         page = open_tab(browser, web.url("index.html"))
         click(browser, page, "get")
         done = sandbox.wait_until("sample.bin to be Completed in Varnel", lambda: (
-            (download := find(service.downloads(), "sample.bin")) and download["status"] == "Completed"
+            (download := sandbox.find(service.downloads(), "sample.bin")) and download["status"] == "Completed"
             and download), timeout=60)
         landed = os.path.join(done["outputPath"], "sample.bin")
         assert sandbox.sha256_of(landed) == sandbox.sha256_of(os.path.join(folders.www, "sample.bin"))
-        assert browser_files(folders) == [], browser_files(folders)
+        assert sandbox.browser_files(folders) == [], sandbox.browser_files(folders)
 
         # The popup lists it; a hostile name stays text; its buttons act.
         enqueued = service.ask({"type": "enqueue_download", "url": web.url("slow.bin"),
-                                "fileName": HOSTILE_NAME})
+                                "fileName": sandbox.HOSTILE_NAME})
         assert enqueued["ok"], enqueued
         popup = open_tab(browser, origin + "popup.html")
         try:
             sandbox.wait_until("the popup to list both downloads", lambda: (
                 {"name": "sample.bin", "status": "Completed"} in (rows := popup_rows(browser, popup))
-                and any(row["name"] == HOSTILE_NAME and row["status"] == "Downloading" for row in rows)),
+                and any(row["name"] == sandbox.HOSTILE_NAME and row["status"] == "Downloading" for row in rows)),
                 timeout=30)
         except AssertionError as error:
             raise AssertionError(f"{error}; the popup says: " + browser.evaluate(
@@ -205,14 +173,14 @@ def run(arguments, folders, source_root):
             shot = browser.send("Page.captureScreenshot", {"format": "png"}, popup)
             with open(arguments.screenshot, "wb") as file:
                 file.write(base64.b64decode(shot["data"]))
-        status_of = lambda: find(service.downloads(), HOSTILE_NAME)["status"]
+        status_of = lambda: sandbox.find(service.downloads(), sandbox.HOSTILE_NAME)["status"]
         for button, expected in (("pause", {"Paused"}), ("resume", {"Downloading"}),
                                  ("cancel", {"Cancelled"})):
             sandbox.wait_until(f"a {button} button", lambda: browser.evaluate(popup, f"""
                 [...document.querySelectorAll('#downloads li')].some(row =>
-                  row.querySelector('.name').textContent === {json.dumps(HOSTILE_NAME)}
+                  row.querySelector('.name').textContent === {json.dumps(sandbox.HOSTILE_NAME)}
                   && !row.querySelector('.{button}').hidden)"""), timeout=30)
-            popup_click(browser, popup, HOSTILE_NAME, button)
+            popup_click(browser, popup, sandbox.HOSTILE_NAME, button)
             sandbox.wait_until(f"the download to be {expected} after {button}",
                                lambda: status_of() in expected, timeout=30)
 
@@ -221,7 +189,7 @@ def run(arguments, folders, source_root):
         click(browser, page, "again")
         expected = sandbox.sha256_of(os.path.join(folders.www, "second.bin"))
         sandbox.wait_until("the browser to save second.bin itself", lambda: (
-            browser_files(folders) == ["second.bin"]
+            sandbox.browser_files(folders) == ["second.bin"]
             and sandbox.sha256_of(os.path.join(folders.browser_downloads, "second.bin")) == expected),
             timeout=60)
         problem = sandbox.wait_until("the reason in the popup's storage", lambda: browser.evaluate(

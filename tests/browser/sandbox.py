@@ -208,3 +208,48 @@ class MemoryWatch:
 
 def remove_tree(path):
     shutil.rmtree(path, ignore_errors=True)
+
+
+HOSTILE_NAME = "<img src=x onerror=\"document.title='pwned'\">&amp;.bin"
+PAGE = """<!doctype html><title>downloads</title>
+<a id="get" href="/sample.bin" download style="display:block;font-size:40px">sample</a>
+<a id="again" href="/second.bin" download style="display:block;font-size:40px">second</a>
+"""
+
+
+def extension_ids(source_root):
+    with open(os.path.join(source_root, "extension", "ids.json")) as file:
+        return json.load(file)
+
+
+def start_stage(build, folders):
+    """The page with two download links and their files on a loopback web
+    server, and the real service; both to be stopped by the caller."""
+    for name, size in (("sample.bin", 3_000_000), ("second.bin", 1_500_000)):
+        with open(os.path.join(folders.www, name), "wb") as file:
+            file.write(os.urandom(size))
+    with open(os.path.join(folders.www, "index.html"), "w") as file:
+        file.write(PAGE)
+    web = WebServer(folders.www)
+    try:
+        return web, Service(os.path.join(build, "apps", "service", "service"), folders,
+                            os.path.join(folders.root, "service.log"))
+    except BaseException:
+        web.stop()
+        raise
+
+
+def varnel(build, folders, *arguments):
+    """varnel's output; fails unless it exits 0."""
+    done = subprocess.run([os.path.join(build, "apps", "varnel", "varnel"), *arguments], env=folders.env,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return done.stdout
+
+
+def find(downloads, name):
+    return next((download for download in downloads if download["fileName"] == name), None)
+
+
+def browser_files(folders):
+    return sorted(os.listdir(folders.browser_downloads))
