@@ -14,13 +14,16 @@ const kDefaultSettings = Object.freeze({
   passCookies: true,
 });
 
-// A host list as the user typed it (one per line, blanks or commas between)
-// to lower-case host names; anything that is not a plain host name is dropped.
+// One host name in lower case ("*." and a final dot dropped); "" when the
+// text is not a plain host name.
+function NormalizeHost(text) {
+  const host = String(text).trim().toLowerCase().replace(/^\*\./, "").replace(/\.$/, "");
+  return /^[a-z0-9.-]{1,253}$/.test(host) && !host.startsWith(".") ? host : "";
+}
+
+// A host list as the user typed it: one per line, blanks or commas between.
 function ParseHostList(text) {
-  return String(text)
-    .split(/[\s,]+/)
-    .map((host) => host.trim().toLowerCase().replace(/^\*\./, "").replace(/\.$/, ""))
-    .filter((host) => /^[a-z0-9.-]{1,253}$/.test(host) && !host.startsWith("."));
+  return String(text).split(/[\s,]+/).map(NormalizeHost).filter((host) => host !== "");
 }
 
 function NormalizeSettings(stored) {
@@ -31,7 +34,7 @@ function NormalizeSettings(stored) {
       typeof value.captureEnabled === "boolean" ? value.captureEnabled : kDefaultSettings.captureEnabled,
     minimumBytes: Number.isSafeInteger(minimum) && minimum > 0 ? minimum : 0,
     excludedHosts: Array.isArray(value.excludedHosts)
-      ? ParseHostList(value.excludedHosts.filter((host) => typeof host === "string").join("\n"))
+      ? value.excludedHosts.map((host) => (typeof host === "string" ? NormalizeHost(host) : "")).filter(Boolean)
       : [],
     passCookies: typeof value.passCookies === "boolean" ? value.passCookies : kDefaultSettings.passCookies,
   };

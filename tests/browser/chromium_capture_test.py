@@ -6,9 +6,10 @@ network namespace, with its own HOME and XDG_* folders, beside the real
 service, the real native host (registered by `varnel browser install`) and a
 loopback web server. Checked: the extension's handshake, the download listed
 Completed with the right SHA-256 while the browser's own folder stays empty,
-the popup listing it (a hostile name as text) and pausing, resuming and
-cancelling a download, and with the service stopped, the browser keeping the
-download itself.
+the extension's capture decisions, the popup listing it (a hostile name as
+text) and pausing, resuming and cancelling a download, with the service
+stopped the browser keeping the download itself, and the popup against a host
+that answers a huge list or no JSON.
 
 Usage: chromium_capture_test.py --build BUILD_TREE [--screenshot FILE] [--keep]
 Exit 77 (skipped) when Debian's chromium is not installed.
@@ -155,6 +156,9 @@ def run(arguments, folders, source_root):
                                 "fileName": sandbox.HOSTILE_NAME})
         assert enqueued["ok"], enqueued
         popup = open_tab(browser, origin + "popup.html")
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "capture_decisions.js")) as file:
+            failed = browser.evaluate(popup, file.read())
+        assert failed == [], f"the extension decides wrongly: {failed}"
         try:
             sandbox.wait_until("the popup to list both downloads", lambda: (
                 {"name": "sample.bin", "status": "Completed"} in (rows := popup_rows(browser, popup))
