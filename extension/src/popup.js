@@ -133,14 +133,17 @@ function ShowList(answer) {
   const kept = new Set();
   for (const download of shown) {
     if (kept.has(download.id)) continue;
-    kept.add(download.id);
     let row = rows.get(download.id);
     if (!row) {
       row = NewRow(download.id);
       rows.set(download.id, row);
     }
     FillRow(row, download);
-    list.appendChild(row); // moves it into place
+    // Moved only when out of place: a row taken out of the page between a
+    // press and a release would lose the click.
+    const place = list.children[kept.size] || null;
+    if (row !== place) list.insertBefore(row, place);
+    kept.add(download.id);
   }
   for (const [id, row] of rows) {
     if (!kept.has(id)) {
