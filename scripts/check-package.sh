@@ -36,7 +36,33 @@ expected="./usr/bin/varnel
 ./usr/share/doc/varnel/docs/protocol.md
 ./usr/share/doc/varnel/docs/reliability.md
 ./usr/share/doc/varnel/docs/windows.md
-./usr/share/man/man1/varnel.1.gz"
+./usr/share/man/man1/varnel.1.gz
+./usr/share/varnel/extension/chromium/background.js
+./usr/share/varnel/extension/chromium/capture.js
+./usr/share/varnel/extension/chromium/icons/icon-128.png
+./usr/share/varnel/extension/chromium/icons/icon-16.png
+./usr/share/varnel/extension/chromium/icons/icon-32.png
+./usr/share/varnel/extension/chromium/icons/icon-48.png
+./usr/share/varnel/extension/chromium/manifest.json
+./usr/share/varnel/extension/chromium/options.html
+./usr/share/varnel/extension/chromium/options.js
+./usr/share/varnel/extension/chromium/popup.css
+./usr/share/varnel/extension/chromium/popup.html
+./usr/share/varnel/extension/chromium/popup.js
+./usr/share/varnel/extension/chromium/settings.js
+./usr/share/varnel/extension/firefox/background.js
+./usr/share/varnel/extension/firefox/capture.js
+./usr/share/varnel/extension/firefox/icons/icon-128.png
+./usr/share/varnel/extension/firefox/icons/icon-16.png
+./usr/share/varnel/extension/firefox/icons/icon-32.png
+./usr/share/varnel/extension/firefox/icons/icon-48.png
+./usr/share/varnel/extension/firefox/manifest.json
+./usr/share/varnel/extension/firefox/options.html
+./usr/share/varnel/extension/firefox/options.js
+./usr/share/varnel/extension/firefox/popup.css
+./usr/share/varnel/extension/firefox/popup.html
+./usr/share/varnel/extension/firefox/popup.js
+./usr/share/varnel/extension/firefox/settings.js"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "unexpected file list:
 $files"
@@ -55,6 +81,9 @@ fi
 zcat "$unpacked/root/usr/share/man/man1/varnel.1.gz" | grep -q '^\.SH NAME' || fail "man page"
 bash -c 'source "$1" && complete -p varnel' sh "$unpacked/root/usr/share/bash-completion/completions/varnel" \
   >/dev/null || fail "bash completion does not register for varnel"
+# varnel points the user at the extension folders it was installed with.
+HOME="$unpacked" "$unpacked/root/usr/bin/varnel" browser status |
+  grep -qF "$unpacked/root/usr/share/varnel/extension/chromium" || fail "browser status misses the extension"
 
 echo "== download with the unpacked binaries"
 mkdir -p "$unpacked/home" "$unpacked/run" "$unpacked/downloads" "$unpacked/served"

@@ -12,10 +12,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # The layering first: it needs no build and fails fast.
 "$root/scripts/check-includes.sh"
-# What the tests need, and the Windows leg's cross compiler and Wine, so that
-# a fresh machine runs every leg. The fuzz corpora replay in the normal builds
-# (no clang needed).
-"$root/scripts/install-deps.sh" test windows
+# What the tests need, the Windows leg's cross compiler and Wine, and the real
+# browsers of the browser tests, so that a fresh machine runs every leg. The
+# fuzz corpora replay in the normal builds (no clang needed).
+"$root/scripts/install-deps.sh" test windows browser
 # The layer picture in docs/ is drawn from the build's target graph: it must
 # not drift from it.
 "$root/scripts/layer-diagram.sh" --check
@@ -76,9 +76,11 @@ echo "== tests (tsan)"
 tsan_reports="$run_root/tsan"
 mkdir -p "$tsan_reports"
 export TSAN_OPTIONS="suppressions=$root/scripts/tsan-suppressions.txt log_path=$tsan_reports/report second_deadlock_stack=1"
-# The crash loop (slow_under_sanitizer) runs in the release leg only.
+# The crash loop (slow_under_sanitizer) runs in the release leg only, and the
+# browser tests (browser) in the release and sanitizer legs, whose trees hold
+# every program they start.
 in_private_network ctest --test-dir "$root/build/tsan" --output-on-failure -j "$waiting_jobs" --timeout 300 \
-  -E '_NOT_BUILT$|^fuzz_replay_|SixtyFourMiB' -LE slow_under_sanitizer
+  -E '_NOT_BUILT$|^fuzz_replay_|SixtyFourMiB' -LE 'slow_under_sanitizer|browser'
 if [ -n "$(ls -A "$tsan_reports")" ]; then
   cat "$tsan_reports"/* >&2
   echo "ThreadSanitizer reported the problems above" >&2

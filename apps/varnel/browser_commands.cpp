@@ -9,6 +9,8 @@
 
 #include "apps/protocol/browser_host_names.h"
 #include "apps/protocol/json_text.h"
+#include "apps/varnel/browser_extension_folders.h"
+#include "apps/varnel/browser_extension_ids.h"
 #include "apps/varnel/browser_manifests.h"
 #include "apps/varnel/cli_errors.h"
 #include "apps/varnel/extension_ids.h"
@@ -111,16 +113,20 @@ void CheckExtensionIds(const BrowserInstallOptions& options) {
   }
 }
 
-// The ids to allow: those given, then the valid ones of our earlier manifest.
+// The ids to allow: those given, Varnel's own extension, then the valid ones
+// of our earlier manifest.
 std::vector<std::string> IdsFor(const Browser& browser, const BrowserInstallOptions& options,
                                 const std::string& earlierManifest) {
   const bool chromium = browser.family == ManifestFamily::kChromium;
   std::vector<std::string> ids = chromium ? options.chromeExtensionIds : std::vector<std::string>{};
   if (!chromium && !options.firefoxExtensionId.empty()) ids.push_back(options.firefoxExtensionId);
+  const auto add = [&ids](const std::string& id) {
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  };
+  add(chromium ? kOwnChromiumExtensionId : kOwnFirefoxExtensionId);
   if (earlierManifest.empty()) return ids;
   for (const auto& id : ParseManifest(earlierManifest, browser.family).extensionIds) {
-    const bool fits = chromium ? IsChromiumExtensionId(id) : IsFirefoxExtensionId(id);
-    if (fits && std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    if (chromium ? IsChromiumExtensionId(id) : IsFirefoxExtensionId(id)) add(id);
   }
   return ids;
 }
@@ -141,13 +147,6 @@ bool InstallFor(Console& console, const Browser& browser, const BrowserInstallOp
     return false;
   }
   const auto ids = IdsFor(browser, options, present && why.empty() ? existing.bytes : "");
-  if (ids.empty()) {
-    console.Line(browser.title + ": skipped, no extension id (give " +
-                 (browser.family == ManifestFamily::kChromium ? "--chrome-extension-id"
-                                                              : "--firefox-extension-id") +
-                 " ID)");
-    return true;
-  }
   if (!why.empty()) {
     const auto backup = name + ".bak-" + UtcStamp();
     if (!folder->Rename(name, backup)) {
@@ -176,6 +175,27 @@ std::string HandshakeText(const nlohmann::json& handshakes, const std::string& b
     text << " from extension " << Printable(extension.get<std::string>());
   }
   return text.str();
+}
+
+// Where Varnel's extension for the family lies and how a user loads it.
+std::string ExtensionText(ManifestFamily family) {
+  const bool chromium = family == ManifestFamily::kChromium;
+  const auto folder = FindExtensionFolder(family);
+  std::string text = chromium ? "Extension for Chrome, Chromium, Edge and Brave (id "
+                              : "Extension for Firefox (id ";
+  text += chromium ? kOwnChromiumExtensionId : kOwnFirefoxExtensionId;
+  text += "): ";
+  if (folder.empty()) return text + "not found beside varnel (build it, or install the package)";
+  text += folder.string() + "\n  ";
+  if (chromium) {
+    return text +
+           "load it at chrome://extensions (edge://extensions, brave://extensions): turn on "
+           "Developer mode, choose \"Load unpacked\" and pick that folder";
+  }
+  return text +
+         "load it at about:debugging#/runtime/this-firefox: \"Load Temporary Add-on...\" and "
+         "pick its manifest.json (until Firefox restarts); to keep it, install a copy signed "
+         "for self-distribution";
 }
 
 }  // namespace
@@ -256,6 +276,8 @@ int RunBrowserStatus(Console& console) {
     }
     console.Line(browser.title + ": " + manifest + "; " + HandshakeText(handshakes, browser.name));
   }
+  console.Line(ExtensionText(ManifestFamily::kChromium));
+  console.Line(ExtensionText(ManifestFamily::kFirefox));
   return kExitSuccess;
 }
 

@@ -96,13 +96,16 @@ TEST_F(VarnelSetup, BrowserManifestsReachTheRealHostAndUninstallRemovesOnlyThem)
                        "--firefox-extension-id", "varnel@example.org"})
                 .exitCode,
             0);
-  // Again without ids: the earlier ones stay.
+  // Again without ids: Varnel's own extension, then the earlier ones.
   ASSERT_EQ(RunVarnel({"browser", "install"}).exitCode, 0);
+  const auto own = nlohmann::json::parse(ReadFile(VARNEL_EXTENSION_IDS_FILE));
+  const auto ownChromium = own["chromium"].get<std::string>();
   const auto chrome = nlohmann::json::parse(ReadFile(chromeFolder / "com.varnel.v2.json"));
   EXPECT_EQ(chrome["allowed_origins"],
-            nlohmann::json::array({"chrome-extension://" + chromeId + "/"}));
+            nlohmann::json::array({"chrome-extension://" + ownChromium + "/",
+                                   "chrome-extension://" + chromeId + "/"}));
   EXPECT_EQ(nlohmann::json::parse(ReadFile(firefoxManifest))["allowed_extensions"],
-            nlohmann::json::array({"varnel@example.org"}));
+            nlohmann::json::array({own["firefox"], "varnel@example.org"}));
 
   // As Chrome does: start "path" with the caller's origin, then talk framed JSON.
   HostProcess host(chrome["path"].get<std::string>(), work.path(),
@@ -115,6 +118,11 @@ TEST_F(VarnelSetup, BrowserManifestsReachTheRealHostAndUninstallRemovesOnlyThem)
   EXPECT_NE(status.output.find("Google Chrome: manifest "), std::string::npos) << status.output;
   EXPECT_NE(status.output.find("from extension " + chromeId), std::string::npos) << status.output;
   EXPECT_NE(status.output.find("Chromium: not found"), std::string::npos) << status.output;
+  // Where the build put the extension, and how to load it.
+  EXPECT_NE(status.output.find("(id " + ownChromium + "): " + VARNEL_EXTENSION_FOLDER "/chromium\n"),
+            std::string::npos)
+      << status.output;
+  EXPECT_NE(status.output.find("\"Load unpacked\""), std::string::npos) << status.output;
 
   EXPECT_EQ(RunVarnel({"browser", "uninstall"}).exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(chromeFolder / "com.varnel.v2.json"));
