@@ -100,10 +100,10 @@ void AddSetupCommands(CLI::App& app, const ServiceClient& client, Console& conso
       "Write the manifest for every browser found; one that varnel did not write is kept "
       "(see --force), and nothing is written through a symbolic link");
   installCommand->add_option("--chrome-extension-id", install.chromeExtensionIds,
-                             "Id of the extension for Chrome, Chromium, Edge and Brave "
-                             "(repeatable)");
+                             "Id of another extension for Chrome, Chromium, Edge and Brave, "
+                             "allowed besides Varnel's own (repeatable)");
   installCommand->add_option("--firefox-extension-id", install.firefoxExtensionId,
-                             "Id of the Firefox extension");
+                             "Id of another Firefox extension, allowed besides Varnel's own");
   installCommand->add_flag("--force", install.force,
                            "Also replace a manifest that varnel did not write or that was "
                            "changed since; the old one is kept beside it as " +
