@@ -21,7 +21,6 @@ import json
 import os
 import shutil
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -29,7 +28,6 @@ import sandbox  # noqa: E402
 from devtools_pipe import DevToolsPipe  # noqa: E402
 
 CHROMIUM = "/usr/lib/chromium/chromium"
-SKIPPED = 77
 
 
 def parse_arguments():
@@ -216,28 +214,7 @@ def run(arguments, folders, source_root):
 
 def main():
     arguments = parse_arguments()
-    if not os.access(CHROMIUM, os.X_OK):
-        print(f"skipped: {CHROMIUM} is not installed (scripts/install-deps.sh browser)")
-        return SKIPPED
-    sandbox.ensure_private_network()
-    source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    root = tempfile.mkdtemp(prefix="varnel-browser-")
-    folders = sandbox.Folders(root)
-    try:
-        run(arguments, folders, source_root)
-    except BaseException:
-        for name in ("service.log", "chromium.log"):
-            path = os.path.join(root, name)
-            if os.path.exists(path):
-                with open(path, errors="replace") as file:
-                    sys.stderr.write(f"--- {name} (last lines)\n" + "".join(file.readlines()[-40:]))
-        raise
-    finally:
-        if arguments.keep:
-            print(f"kept {root}")
-        else:
-            sandbox.remove_tree(root)
-    return 0
+    return sandbox.run_browser_test(CHROMIUM, "chromium", run, arguments)
 
 
 if __name__ == "__main__":

@@ -17,7 +17,6 @@ import argparse
 import json
 import os
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -25,7 +24,6 @@ import sandbox  # noqa: E402
 from webdriver_bidi import Firefox  # noqa: E402
 
 FIREFOX = "/usr/lib/firefox-esr/firefox-esr"
-SKIPPED = 77
 
 
 def write_profile(folders):
@@ -117,28 +115,7 @@ def main():
     parser.add_argument("--build", required=True, help="the build tree (service, varnel, extension)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     arguments = parser.parse_args()
-    if not os.access(FIREFOX, os.X_OK):
-        print(f"skipped: {FIREFOX} is not installed (scripts/install-deps.sh browser)")
-        return SKIPPED
-    sandbox.ensure_private_network()
-    source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    root = tempfile.mkdtemp(prefix="varnel-firefox-")
-    folders = sandbox.Folders(root)
-    try:
-        run(arguments, folders, source_root)
-    except BaseException:
-        for name in ("service.log", "firefox.log"):
-            path = os.path.join(root, name)
-            if os.path.exists(path):
-                with open(path, errors="replace") as file:
-                    sys.stderr.write(f"--- {name} (last lines)\n" + "".join(file.readlines()[-40:]))
-        raise
-    finally:
-        if arguments.keep:
-            print(f"kept {root}")
-        else:
-            sandbox.remove_tree(root)
-    return 0
+    return sandbox.run_browser_test(FIREFOX, "firefox", run, arguments)
 
 
 if __name__ == "__main__":

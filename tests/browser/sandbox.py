@@ -11,6 +11,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -253,3 +254,36 @@ def find(downloads, name):
 
 def browser_files(folders):
     return sorted(os.listdir(folders.browser_downloads))
+
+
+# ctest reads this exit code as "skipped".
+SKIPPED = 77
+
+
+def run_browser_test(browser, name, run, arguments):
+    """Runs run(arguments, folders, source_root) with browser at its path, in
+    a temporary folder that is removed after (kept with --keep); prints the
+    last lines of the logs when it fails. Returns the exit code."""
+    if not os.access(browser, os.X_OK):
+        print(f"skipped: {browser} is not installed (scripts/install-deps.sh browser)")
+        return SKIPPED
+    ensure_private_network()
+    source_root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    root = tempfile.mkdtemp(prefix=f"varnel-{name}-")
+    folders = Folders(root)
+    try:
+        run(arguments, folders, source_root)
+    except BaseException:
+        for log in ("service.log", f"{name}.log"):
+            path = os.path.join(root, log)
+            if os.path.exists(path):
+                with open(path, errors="replace") as file:
+                    sys.stderr.write(f"--- {log} (last lines)\n" + "".join(file.readlines()[-40:]))
+        raise
+    finally:
+        if arguments.keep:
+            print(f"kept {root}")
+        else:
+            remove_tree(root)
+    return 0
+
