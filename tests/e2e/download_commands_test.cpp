@@ -9,12 +9,6 @@ namespace {
 namespace fs = std::filesystem;
 using DownloadCommands = DownloadTest;
 
-ResourceOptions Resource(const std::string& body, std::int64_t bytesPerSecond = 0) {
-  ResourceOptions options;
-  options.body = body;
-  options.bytesPerSecondPerConnection = bytesPerSecond;
-  return options;
-}
 
 TEST_F(DownloadCommands, EnqueueWithOnlyAUrlUsesTheDefaultsAndCompletes) {
   const auto body = MakeContent(300000);

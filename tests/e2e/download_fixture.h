@@ -9,6 +9,15 @@
 
 namespace vn::test {
 
+// A resource of the test server: body, sent at bytesPerSecond per connection
+// (0: as fast as it goes).
+inline ResourceOptions Resource(const std::string& body, std::int64_t bytesPerSecond = 0) {
+  ResourceOptions options;
+  options.body = body;
+  options.bytesPerSecondPerConnection = bytesPerSecond;
+  return options;
+}
+
 // A running service plus a loopback HTTP server to download from.
 class DownloadTest : public ServiceTest {
  protected:

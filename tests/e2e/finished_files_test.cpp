@@ -10,12 +10,6 @@ namespace {
 namespace fs = std::filesystem;
 using FinishedFiles = DownloadTest;
 
-ResourceOptions Body(const std::string& body, std::int64_t bytesPerSecond = 0) {
-  ResourceOptions options;
-  options.body = body;
-  options.bytesPerSecondPerConnection = bytesPerSecond;
-  return options;
-}
 
 // Files a person keeps beside a download, with their digests.
 std::map<fs::path, std::string> PlantNeighbours(const fs::path& folder) {
@@ -37,9 +31,9 @@ void ExpectUntouched(const std::map<fs::path, std::string>& planted) {
 
 TEST_F(FinishedFiles, CommandsThatWouldFetchAgainOrCleanUpLeaveAVerifiedFileAlone) {
   const auto body = MakeContent(300 * 1024);
-  server.SetResource("/done.bin", Body(body));
-  server.SetResource("/other.bin", Body(MakeContent(300 * 1024 + 1)));
-  server.SetResource("/same-size.bin", Body(MakeContent(300 * 1024) + "!"));
+  server.SetResource("/done.bin", Resource(body));
+  server.SetResource("/other.bin", Resource(MakeContent(300 * 1024 + 1)));
+  server.SetResource("/same-size.bin", Resource(MakeContent(300 * 1024) + "!"));
   const auto id = Enqueue({{"url", server.Url("/done.bin")}});
   WaitForStatus(id, "Completed");
   const auto planted = PlantNeighbours(downloads.path());
@@ -75,7 +69,7 @@ TEST_F(FinishedFiles, CommandsThatWouldFetchAgainOrCleanUpLeaveAVerifiedFileAlon
 // Cancelled with the verified file gone.
 TEST_F(FinishedFiles, ACancelRacingTheFinishEndsWithTheFileOrWithNoFiles) {
   const auto body = MakeContent(8 * 1024 * 1024);
-  server.SetResource("/race.bin", Body(body));
+  server.SetResource("/race.bin", Resource(body));
   int completed = 0;
   for (int round = 1; round <= 6; ++round) {
     const std::string name = "race" + std::to_string(round) + ".bin";
@@ -121,8 +115,8 @@ TEST_F(FinishedFiles, ARefreshKeepsProgressOnlyForTheSameBytes) {
   const std::vector<Case> cases = {{"same.bin", body, true}, {"other.bin", other, false}};
   for (const auto& [name, newBody, keepsProgress] : cases) {
     SCOPED_TRACE(name);
-    server.SetResource("/old-" + name, Body(body, 256 * 1024));
-    server.SetResource("/new-" + name, Body(newBody));
+    server.SetResource("/old-" + name, Resource(body, 256 * 1024));
+    server.SetResource("/new-" + name, Resource(newBody));
     const auto id = Enqueue({{"url", server.Url("/old-" + name)}, {"fileName", name}});
     WaitUntil(id, [](const nlohmann::json& t) { return t["downloadedBytes"] > 300 * 1024; });
     ASSERT_EQ(Send({{"type", "pause_download"}, {"id", id}}).dump(), R"({"ok":true})");
@@ -147,7 +141,7 @@ TEST_F(FinishedFiles, ARefreshKeepsProgressOnlyForTheSameBytes) {
 }
 
 TEST_F(FinishedFiles, ADamagedDatabaseIsKeptAsideOrRefusedNeverReplaced) {
-  server.SetResource("/kept.bin", Body("kept"));
+  server.SetResource("/kept.bin", Resource("kept"));
   WaitForStatus(Enqueue({{"url", server.Url("/kept.bin")}}), "Completed");
   service->Stop();
   service.reset();
