@@ -29,5 +29,12 @@ if(NOT CLI11_FOUND)
   add_library(CLI11::CLI11 ALIAS vn_cli11_headers)
 endif()
 find_package(SQLite3 QUIET)
+# libtorrent (scripts/windows-deps.sh) asks for Boost, which is header-only
+# here: Debian's headers, through a folder that holds nothing else.
+if(CMAKE_CROSSCOMPILING)
+  vn_header_folder(vn_boost_headers boost)
+  set(Boost_NO_BOOST_CMAKE ON)
+  set(Boost_INCLUDE_DIR ${VN_HEADER_FOLDERS}/vn_boost_headers CACHE PATH "")
+endif()
 find_package(LibtorrentRasterbar CONFIG QUIET)
 find_package(GTest QUIET)

@@ -17,7 +17,7 @@ if(NOT SQLite3_FOUND)
 endif()
 add_subdirectory(apps/database)
 add_subdirectory(apps/service/store)
-if(LibtorrentRasterbar_FOUND)
+if(LibtorrentRasterbar_FOUND AND VARNEL_WITH_TORRENT)
   add_library(PkgConfig::LIBTORRENT ALIAS LibtorrentRasterbar::torrent-rasterbar)
 else()
   # libtorrent's and Boost's headers, to see whether the torrent engine compiles;
@@ -30,12 +30,13 @@ add_subdirectory(apps/service/torrent)
 add_subdirectory(apps/service/core)
 add_subdirectory(apps/varnel)
 
-# service.exe links where the target has SQLite (a native build with vcpkg),
-# with the torrent engine where libtorrent is found too; the cross build from
-# Linux has neither.
+# service.exe links where the target has SQLite (vcpkg, or scripts/windows-deps.sh
+# for the cross build), with the torrent engine where libtorrent is found too
+# and VARNEL_WITH_TORRENT is on.
 if(SQLite3_FOUND)
-  add_executable(service apps/service/main.cpp)
-  target_link_libraries(service PRIVATE vn_core)
+  add_executable(service apps/service/main.cpp apps/service/service_usage.cpp)
+  target_include_directories(service PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(service PRIVATE vn_core vn_platform vn_platform_http vn_protocol)
 endif()
 
 if(VARNEL_TESTS)

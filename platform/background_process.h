@@ -24,9 +24,9 @@ std::optional<int> StartInBackground(const std::filesystem::path& program,
 // True while a process with this pid lives (a zombie does not count).
 bool ProcessRunning(int pid);
 
-// Sends SIGTERM; false when it could not be sent. Always false on Windows: a
-// detached process has no console for Ctrl+C, so a running service is asked
-// to stop through its own pipe.
+// Sends SIGTERM; false when it could not be sent. On Windows, where a detached
+// process has no console for Ctrl+C, sets the user's service stop event (see
+// AcceptStopRequests); false when no service holds it.
 bool AskProcessToStop(int pid);
 
 // Runs program to its end with its output discarded, at most timeout (then it
@@ -58,5 +58,10 @@ std::optional<std::string> EnvironmentOf(int pid, const std::string& variable);
 // current user. On Windows: the owner in its security descriptor is the user
 // of this process's token.
 bool OwnedByCurrentUser(const std::filesystem::path& path);
+
+// Whether process pid runs as the current user (on Windows: the user of its
+// token is the user of ours); nullopt when that cannot be read (the process
+// is gone, or the system does not tell).
+std::optional<bool> ProcessOwnedByCurrentUser(int pid);
 
 }  // namespace vn::platform

@@ -212,4 +212,10 @@ bool OwnedByCurrentUser(const std::filesystem::path& path) {
   return lstat(path.c_str(), &info) == 0 && info.st_uid == geteuid();
 }
 
+std::optional<bool> ProcessOwnedByCurrentUser(int pid) {
+  struct stat info {};
+  if (lstat(("/proc/" + std::to_string(pid)).c_str(), &info) != 0) return std::nullopt;
+  return info.st_uid == geteuid();
+}
+
 }  // namespace vn::platform

@@ -1,12 +1,13 @@
 // Windows programs started and looked at by a client: CreateProcessW with a
 // console of no one's, process handles and a Toolhelp snapshot. There are no
-// signals: a running service is asked to stop through its own pipe.
+// signals: a running service is asked to stop through its stop event.
 #include <windows.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
 
 #include "platform/background_process.h"
 #include "platform/command_line_win32.h"
+#include "platform/stop_event_win32.h"
 #include "platform/text_wide.h"
 #include "platform/win32_handle.h"
 
@@ -23,18 +24,38 @@ std::wstring CommandLineOf(const std::filesystem::path& program,
 
 Win32Handle Start(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                   HANDLE output, DWORD flags) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = nullptr;
+  startup.StartupInfo.hStdOutput = output;
+  startup.StartupInfo.hStdError = output;
+  // The child inherits the output handle and nothing else: a service that
+  // inherited the caller's own standard output would keep a pipe reading it
+  // open for as long as it runs.
+  std::vector<BYTE> attributes;
+  HANDLE inherited[] = {output};
+  if (output != nullptr) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    attributes.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return {};
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                   sizeof inherited, nullptr, nullptr)) {
+      DeleteProcThreadAttributeList(list);
+      return {};
+    }
+    startup.lpAttributeList = list;
+    flags |= EXTENDED_STARTUPINFO_PRESENT;
+  }
   PROCESS_INFORMATION started{};
   std::wstring line = CommandLineOf(program, arguments);
-  if (!CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr,
-                      output != nullptr, flags, nullptr, nullptr, &startup, &started)) {
-    return {};
-  }
+  const BOOL created =
+      CreateProcessW(program.wstring().c_str(), line.data(), nullptr, nullptr, output != nullptr,
+                     flags, nullptr, nullptr, &startup.StartupInfo, &started);
+  if (startup.lpAttributeList != nullptr) DeleteProcThreadAttributeList(startup.lpAttributeList);
+  if (!created) return {};
   CloseHandle(started.hThread);
   return Win32Handle(started.hProcess);
 }
@@ -62,8 +83,15 @@ bool ProcessRunning(int pid) {
   return process.Valid() && GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
 }
 
-// A detached process has no console to send Ctrl+C to.
-bool AskProcessToStop(int) { return false; }
+// A detached process has no console to send Ctrl+C to: the service waits on
+// the user's stop event instead (AcceptStopRequests). One service per user
+// holds it, so the pid only says which one the caller means.
+bool AskProcessToStop(int) {
+  const std::wstring name = ServiceStopEventName();
+  if (name.empty()) return false;
+  const Win32Handle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+  return event.Valid() && SetEvent(event.Get());
+}
 
 std::optional<int> RunProgram(const std::filesystem::path& program,
                               const std::vector<std::string>& arguments,
@@ -129,6 +157,26 @@ std::filesystem::path ProgramOfProcess(int pid) {
 // Another process's environment lives in its memory; it is not read.
 std::optional<std::string> EnvironmentOf(int, const std::string&) { return std::nullopt; }
 
+namespace {
+
+// The user SID of a token, as bytes; empty when it cannot be read.
+std::vector<BYTE> TokenUserOf(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+  const Win32Handle ownedToken(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
+  return user;
+}
+
+PSID SidOf(std::vector<BYTE>& tokenUser) {
+  return reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+}  // namespace
+
 bool OwnedByCurrentUser(const std::filesystem::path& path) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -136,19 +184,20 @@ bool OwnedByCurrentUser(const std::filesystem::path& path) {
                             &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
-  bool mine = false;
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    const Win32Handle ownedToken(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
-      mine = EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, owner) != 0;
-    }
-  }
+  auto user = TokenUserOf(GetCurrentProcess());
+  const bool mine = !user.empty() && EqualSid(SidOf(user), owner) != 0;
   LocalFree(descriptor);
   return mine;
+}
+
+std::optional<bool> ProcessOwnedByCurrentUser(int pid) {
+  const Win32Handle process(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+  if (!process.Valid()) return std::nullopt;
+  auto theirs = TokenUserOf(process.Get());
+  auto ours = TokenUserOf(GetCurrentProcess());
+  if (theirs.empty() || ours.empty()) return std::nullopt;
+  return EqualSid(SidOf(theirs), SidOf(ours)) != 0;
 }
 
 }  // namespace vn::platform

@@ -73,6 +73,11 @@ inline constexpr bool kProgramsShareOneFolder = false;
 // as SIGTERM.
 void InstallStopSignalHandlers();
 
+// For the download service: on Windows a client's request to stop (the user's named stop event, set by
+// AskProcessToStop) then counts as SIGTERM. Nothing to do elsewhere, where
+// SIGTERM itself is the request.
+void AcceptStopRequests();
+
 // True once SIGTERM or SIGINT has arrived after InstallStopSignalHandlers.
 bool StopSignalReceived();
 

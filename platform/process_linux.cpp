@@ -133,6 +133,8 @@ void InstallStopSignalHandlers() {
   sigaction(SIGINT, &action, nullptr);
 }
 
+void AcceptStopRequests() {}
+
 bool StopSignalReceived() { return stopSignal != 0; }
 
 StopSignal ReceivedStopSignal() {

@@ -8,9 +8,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
+#include <thread>
 
 #include "platform/command_line_win32.h"
 #include "platform/process.h"
+#include "platform/stop_event_win32.h"
 #include "platform/text_wide.h"
 
 namespace vn::platform {
@@ -92,6 +95,18 @@ void UseBinaryStandardStreams() {
 }
 
 void InstallStopSignalHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+void AcceptStopRequests() {
+  const std::wstring name = ServiceStopEventName();
+  if (name.empty()) throw std::runtime_error("Cannot name the service's stop event");
+  // Manual reset: a request stays visible until the process ends, and the
+  // event goes with the last handle, so a later service never sees an old one.
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (event == nullptr) throw std::runtime_error("Cannot create the service's stop event");
+  std::thread([event] {
+    if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) stopSignal = kTerminate;
+  }).detach();
+}
 
 bool StopSignalReceived() { return stopSignal != 0; }
 

@@ -1,6 +1,7 @@
-// The service's entry point: run until SIGTERM or SIGINT, then shut down in
-// order. Detached download runs may still be working when the service object is
-// gone, so the process ends without running static destructors under them.
+// The service's entry point: run until SIGTERM or SIGINT (on Windows also a
+// client's stop request), then shut down in order. Detached download runs may
+// still be working when the service object is gone, so the process ends
+// without running static destructors under them.
 // `service --help` and `service --version` answer and exit without starting.
 #include <exception>
 #include <iostream>
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
   vn::platform::InitializeHttp();
   int code = 0;
   try {
+    vn::platform::AcceptStopRequests();
     vn::DownloadService service;
     service.Run();
   } catch (const std::exception& error) {

@@ -93,6 +93,20 @@ Check ServiceCheck(const Findings& found) {
   }
   const std::string where =
       " (pid " + std::to_string(*found.servicePid) + ") on " + found.socket.string();
+#ifdef _WIN32
+  // A pipe has no owner and mode to look at: what counts is that the process
+  // serving it runs as this user.
+  const auto mine = platform::ProcessOwnedByCurrentUser(*found.servicePid);
+  if (!mine) {
+    return Pass("the download service answers" + where +
+                "; whose it is was not checked (its process's user cannot be read)");
+  }
+  if (!*mine) {
+    return Fail("the pipe" + where + " is served by another user's process",
+                "end that process, then " + std::string(kStartFix));
+  }
+  return Pass("the download service answers" + where + ", run as you");
+#endif
   if (!platform::OwnedByCurrentUser(found.socket)) {
     return Fail("the socket" + where + " is not yours",
                 "rm " + found.socket.string() + " && " + kStartFix);
