@@ -31,8 +31,12 @@ declare -A purpose_packages=(
   [bench]="nginx-light aria2 axel curl wget time python3 python3-libtorrent openssl sqlite3 libgtest-dev"
   [fuzz]="clang-14 libclang-rt-14-dev"
   # wine holds the wine, wineboot and wineserver commands; wine64 the loader.
-  # GoogleTest's sources build the Windows tests; Python drives them.
-  [windows]="g++-mingw-w64-x86-64-posix googletest wine wine64 python3 libgtest-dev"
+  # GoogleTest's sources build the Windows tests; Python drives them, with
+  # libtorrent's binding for the seeder. dpkg-dev unpacks, and tcl generates,
+  # the sources scripts/windows-deps.sh builds SQLite and libtorrent from.
+  # wixl (msitools) makes the installer.
+  [windows]="g++-mingw-w64-x86-64-posix googletest wine wine64 python3 libgtest-dev
+             python3-libtorrent dpkg-dev tcl wixl msitools"
   [browser]="chromium firefox-esr"
 )
 order=(build test bench fuzz windows browser)

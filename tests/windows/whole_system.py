@@ -3,10 +3,12 @@ store and torrent engine, driven by varnel.exe and native-host.exe over
 \\\\.\\pipe\\VarnelV2, downloading from serve-file and from a libtorrent seeder,
 both Linux processes on loopback in the same network namespace.
 Usage: /usr/bin/python3 whole_system.py WINDOWS_BUILD RUN_ROOT SERVE_FILE [--without-torrent]
+                        [--msi INSTALLER]
+With --msi, the installer is checked too: installed, used and uninstalled.
 (/usr/bin/python3: Debian's python3-libtorrent is built for it.)
 Run by scripts/test-windows.sh inside its network namespace and Wine prefix,
 after every other Windows check: it points LOCALAPPDATA elsewhere."""
-import glob, hashlib, json, os, socket, struct, subprocess, sys, time
+import glob, hashlib, json, os, socket, struct, subprocess, sys, tempfile, time
 
 build, root, serve_file = sys.argv[1], sys.argv[2], sys.argv[3]
 prefix = os.environ["WINEPREFIX"]
@@ -24,10 +26,17 @@ def windows_path(path):
 
 
 def wine(program, arguments, stdin=b"", timeout=60):
-    done = subprocess.run(["wine", program] + arguments, input=stdin, capture_output=True,
-                          timeout=timeout, env=env)
-    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode(
-        "utf-8", "replace")
+    # Wine's difference: a process it starts keeps the starter's Unix standard
+    # error (Wine hands descriptor 2 on outside the Windows handles), so a
+    # service that varnel.exe starts would hold a pipe there open. Standard
+    # error goes to a file; standard output must be free (checked by
+    # start_service).
+    with tempfile.TemporaryFile() as errors:
+        done = subprocess.run(["wine", program] + arguments, input=stdin, stdout=subprocess.PIPE,
+                              stderr=errors, timeout=timeout, env=env)
+        errors.seek(0)
+        return done.returncode, done.stdout.decode("utf-8", "replace"), errors.read().decode(
+            "utf-8", "replace")
 
 
 def cli(*arguments, code=0):
@@ -71,14 +80,9 @@ def service_pid():
 
 
 def start_service():
-    # The service started by varnel.exe must not hold varnel's standard output,
-    # or this run would wait for the service to end. Wine's difference: a
-    # process it starts keeps the starter's Unix standard error (Wine hands
-    # descriptor 2 on outside the Windows handles), so that one goes to a file.
-    with open(os.path.join(root, "service-start.errors"), "ab") as errors:
-        done = subprocess.run(["wine", varnel, "service", "start"], stdout=subprocess.PIPE,
-                              stderr=errors, timeout=60, env=env)
-    assert done.returncode == 0 and b"Started the download service" in done.stdout, done
+    # A service started by varnel.exe must not hold varnel's standard output,
+    # or this would wait for the service to end.
+    assert "Started the download service" in cli("service", "start")
 
 
 def kill_service():
@@ -197,6 +201,63 @@ def check_torrents(torrent_port):
     file_seeder.close()
 
 
+def reg_query(key, *value):
+    done = subprocess.run(["wine", "reg", "query", key] + list(value), capture_output=True,
+                          timeout=60, env=env)
+    return done.returncode, done.stdout.decode("utf-8", "replace")
+
+
+BROWSER_KEYS = ["HKCU\\Software\\" + key + "\\NativeMessagingHosts\\com.varnel.v2" for key in (
+    "Google\\Chrome", "Chromium", "Microsoft\\Edge", "BraveSoftware\\Brave-Browser", "Mozilla")]
+RUN_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+
+
+def check_installer(msi, urls, hashes):
+    local = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Local"))[0]
+    folder = os.path.join(local, "Programs", "Varnel")
+    menu = glob.glob(os.path.join(prefix, "drive_c", "users", "*", "AppData", "Roaming",
+                                  "Microsoft", "Windows", "Start Menu", "Programs"))[0]
+    shortcut = os.path.join(menu, "Varnel downloads.lnk")
+    installed = ["service.exe", "varnel.exe", "native-host.exe", "com.varnel.v2.chromium.json",
+                 "com.varnel.v2.firefox.json"]
+    cli("service", "stop")  # the build's own
+    done = subprocess.run(["wine", "msiexec", "/i", windows_path(msi), "/qn"], capture_output=True,
+                          timeout=300, env=env)
+    assert done.returncode == 0, done
+    assert sorted(os.listdir(folder)) == sorted(installed), os.listdir(folder)
+    assert os.path.isfile(shortcut), os.listdir(menu)
+    for key in BROWSER_KEYS:
+        code, out = reg_query(key, "/ve")
+        family = "firefox" if "Mozilla" in key else "chromium"
+        assert code == 0 and "Programs\\Varnel\\com.varnel.v2.%s.json" % family in out, (key, out)
+    code, out = reg_query(RUN_KEY, "/v", "Varnel")
+    assert code == 0 and "Programs\\Varnel\\service.exe" in out, out
+    with open(os.path.join(folder, "com.varnel.v2.chromium.json")) as manifest:
+        chromium = json.load(manifest)
+    assert chromium["path"] == "native-host.exe" and chromium["type"] == "stdio", chromium
+
+    # The installed varnel.exe starts the installed service.exe beside it.
+    installed_varnel = os.path.join(folder, "varnel.exe")
+    got = wine(installed_varnel, ["add", urls["installed.bin"], "--sha256", hashes["installed.bin"]])
+    assert got[0] == 0, got
+    task_id = got[1].strip().split()[-1]
+    wait_status(task_id, "Completed")
+    running = wine(installed_varnel, ["service", "start"])[1]
+    assert "Programs\\Varnel\\service.exe" in running, running
+    assert wine(installed_varnel, ["service", "stop"])[0] == 0
+
+    done = subprocess.run(["wine", "msiexec", "/x", windows_path(msi), "/qn"], capture_output=True,
+                          timeout=300, env=env)
+    assert done.returncode == 0, done
+    assert not os.path.exists(folder) and not os.path.exists(shortcut), os.listdir(local)
+    for key in BROWSER_KEYS + ["HKCU\\Software\\Varnel"]:
+        assert reg_query(key)[0] != 0, key
+    assert "Varnel" not in reg_query(RUN_KEY)[1]
+    # Never the user's downloads or data.
+    assert os.path.isfile(os.path.join(downloads, "installed.bin"))
+    assert os.path.isfile(os.path.join(data_root, "data", "downloads.db"))
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -215,7 +276,8 @@ def main():
 
     served = os.path.join(root, "served")
     os.makedirs(served)
-    sizes = {"one.bin": 1500000, "eight.bin": 3000000, "slow.bin": 1500000, "captured.bin": 200000}
+    sizes = {"one.bin": 1500000, "eight.bin": 3000000, "slow.bin": 1500000, "captured.bin": 200000,
+             "installed.bin": 100000}
     hashes = {}
     for name, size in sizes.items():
         with open(os.path.join(served, name), "wb") as data:
@@ -232,6 +294,8 @@ def main():
         check_capture(urls, hashes)
         if "--without-torrent" not in sys.argv:
             check_torrents(torrent_port)
+        if "--msi" in sys.argv:
+            check_installer(sys.argv[sys.argv.index("--msi") + 1], urls, hashes)
     finally:
         wine(varnel, ["service", "stop"])
         server.stdin.close()
