@@ -12,6 +12,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
   "$root/scripts/install-deps.sh" windows
   "$root/scripts/build-windows.sh" "$@"
+  "$root/packaging/windows/build-msi.sh" >/dev/null
   "$root/scripts/build.sh" release serve-file
   if [ "$(id -u)" -eq 0 ]; then
     exec unshare --net sh -c 'ip link set lo up && exec "$@"' sh "$0" --inside "$@"
@@ -99,9 +100,11 @@ check native_host native_host_check
 # The whole system: service.exe with its store and torrent engine, varnel.exe
 # and native-host.exe, against serve-file and a libtorrent seeder on loopback
 # (tests/windows/whole_system.py, which notes Wine's differences where it
-# meets them). Last: it points Wine's LOCALAPPDATA at a folder of its own.
+# meets them); then the installer, installed, used and uninstalled. Last: it
+# points Wine's LOCALAPPDATA at a folder of its own.
 check whole_system timeout 900 /usr/bin/python3 "$root/tests/windows/whole_system.py" \
-  "$windows" "$run_root" "$root/build/release/tests/http_server/serve-file" "$@"
+  "$windows" "$run_root" "$root/build/release/tests/http_server/serve-file" "$@" \
+  --msi "$(ls -t "$windows"/varnel-*-x64.msi | head -n 1)"
 
 echo "== Windows leg took $(( $(date +%s) - started )) s"
 if [ "$failed" -ne 0 ]; then echo "$failed Windows check(s) failed"; exit 1; fi

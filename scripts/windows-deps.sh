@@ -49,6 +49,14 @@ if [ -f "$target/.complete" ]; then
   echo "$target"
   exit 0
 fi
+# One build at a time on the machine: a second caller waits, then finds it done.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+if [ -f "$target/.complete" ]; then
+  echo "$target"
+  exit 0
+fi
 echo "windows-deps: building into $target (sqlite3 $sqlite_version, libtorrent-rasterbar $torrent_version)" >&2
 
 sources="$cache/sources"
