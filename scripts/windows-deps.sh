@@ -63,8 +63,10 @@ sources="$cache/sources"
 mkdir -p "$sources"
 work=$(mktemp -d "$cache/.build-XXXXXX")
 list=""
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 cleanup() {
-  [ -n "$list" ] && rm -f "$list"
+  [ -n "$list" ] && "${sudo_cmd[@]}" rm -f "$list"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -90,9 +92,9 @@ fetch() {  # source package, version: leaves its .dsc and archives in $sources
     [ -n "$entries" ] || { echo "windows-deps: no Debian sources in the apt configuration" >&2; exit 1; }
     list=/etc/apt/sources.list.d/varnel-windows-deps-src.sources
     [ -f /etc/apt/sources.list.d/debian.sources ] || list=/etc/apt/sources.list.d/varnel-windows-deps-src.list
-    echo "$entries" > "$list"
+    echo "$entries" | "${sudo_cmd[@]}" tee "$list" >/dev/null
     # Only the temporary entry is refreshed; the other lists stay as they are.
-    apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
+    "${sudo_cmd[@]}" apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
       -o APT::Get::List-Cleanup=0 >&2
   fi
   (cd "$sources" && apt-get source -qq --download-only "$name=$version" >&2)
@@ -101,7 +103,7 @@ fetch() {  # source package, version: leaves its .dsc and archives in $sources
 fetch sqlite3 "$sqlite_version"
 [ "$with_torrent" = 1 ] && fetch libtorrent-rasterbar "$torrent_version"
 if [ -n "$list" ]; then
-  rm -f "$list"
+  "${sudo_cmd[@]}" rm -f "$list"
   list=""
 fi
 
@@ -134,7 +136,13 @@ if [ "$with_torrent" = 1 ]; then
   mkdir -p "$work/boost-only"
   ln -s /usr/include/boost "$work/boost-only/boost"
   # shellcheck disable=SC2086
-  nice -n 15 cmake -S "$work/libtorrent" -B "$work/libtorrent-build" -G Ninja \
+  launcher=()
+  if command -v ccache >/dev/null 2>&1; then
+    # The build folder's name changes every time; ccache sees past it.
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="$work" CCACHE_NOHASHDIR=1
+  fi
+  nice -n 15 cmake -S "$work/libtorrent" -B "$work/libtorrent-build" -G Ninja "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCMAKE_INSTALL_PREFIX="$out" \
     -DBoost_NO_BOOST_CMAKE=ON -DBoost_INCLUDE_DIR="$work/boost-only" \
@@ -143,7 +151,8 @@ if [ "$with_torrent" = 1 ]; then
   cmake --install "$work/libtorrent-build" >/dev/null
   # The installed package names the build folder's Boost link; consumers
   # bring their own Boost include folder.
-  grep -rl "$work/boost-only" "$out/lib/cmake" | xargs -r sed -i "s|$work/boost-only;\?||g"
+  { grep -rl "$work/boost-only" "$out/lib/cmake" || true; } |
+    xargs -r sed -i "s|$work/boost-only;\?||g"
   echo "windows-deps: libtorrent done" >&2
 fi
 
