@@ -19,7 +19,7 @@ targets=()
 if [ $# -gt 0 ]; then targets=(--target "$@"); fi
 deps=$("$root/scripts/windows-deps.sh" "${deps_flags[@]}" | tail -n 1)
 flags=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release
-       -DVARNEL_WINDOWS_DEPS="$deps" -DVARNEL_WITH_TORRENT="$torrent")
+       -DVARNEL_WINDOWS_DEPS:PATH="$deps" -DVARNEL_WITH_TORRENT="$torrent")
 generator=()
 if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 if command -v ccache >/dev/null 2>&1; then
@@ -28,6 +28,10 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 if [ -f "$dir/CMakeCache.txt" ]; then
   generator=()  # the folder keeps the generator it was made with
+  # Other libraries (a new key, or with or without libtorrent): found afresh.
+  if [ "$(sed -n 's/^VARNEL_WINDOWS_DEPS:[A-Z]*=//p' "$dir/CMakeCache.txt")" != "$deps" ]; then
+    flags+=(-U 'SQLite3_*' -U 'LibtorrentRasterbar_*')
+  fi
 fi
 cmake -S "$root" -B "$dir" "${generator[@]}" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
