@@ -70,9 +70,12 @@ done
 # The native host end to end over its real standard streams: a ping whose
 # length prefix holds CR and LF bytes (text-mode streams would change them),
 # the handshake file under Wine's own %LOCALAPPDATA%, and a capture that falls
-# through to the missing service.
+# through to the missing service (a copy alone in a folder: the build's own
+# service.exe beside it would start).
 native_host_check() {
-  python3 - "$windows/native-host.exe" "$WINEPREFIX" <<'PY'
+  mkdir -p "$run_root/host-alone"
+  cp "$windows/native-host.exe" "$run_root/host-alone/"
+  python3 - "$run_root/host-alone/native-host.exe" "$WINEPREFIX" <<'PY'
 import glob, json, struct, subprocess, sys
 host, prefix = sys.argv[1], sys.argv[2]
 def frame(message, size=None):

@@ -68,8 +68,11 @@ def check_varnel():
             assert service.requests()[-1] == request, (arguments, service.requests())
     finally:
         service.stop()
-    # With nothing listening, varnel looks for service.exe beside itself.
-    code, _, errors = run(varnel, ["list"])
+    # With nothing listening, varnel looks for service.exe beside itself (a
+    # copy alone in a folder: the build's own would start).
+    alone = os.path.join(root, "varnel-alone")
+    os.makedirs(alone)
+    code, _, errors = run(shutil.copy(varnel, alone), ["list"])
     assert code == 3 and "service.exe" in errors and "not running" in errors, (code, errors)
 
 

@@ -133,7 +133,7 @@ def check_http(urls, hashes):
     cli("delete", one)
     assert one not in tasks()
     assert os.path.exists(os.path.join(downloads, "one.bin")), "delete without --delete-file"
-    assert os.path.isfile(os.path.join(data_root, "data", "downloads.db"))
+    assert os.path.isfile(os.path.join(data_root, "data", "downloads.db")), cli("service", "status")
 
 
 def check_doctor():
@@ -289,13 +289,17 @@ def main():
         urls = {name: server.stdout.readline().strip() for name in sizes}
         # 100,000 bytes a second a connection: slow enough to act on mid-way.
         urls["slow"] = urls["slow.bin"].replace("/slow.bin", "/slow/slow.bin")
-        check_http(urls, hashes)
-        check_doctor()
-        check_capture(urls, hashes)
+        phases = [("http", lambda: check_http(urls, hashes)), ("doctor", check_doctor),
+                  ("capture", lambda: check_capture(urls, hashes))]
         if "--without-torrent" not in sys.argv:
-            check_torrents(torrent_port)
+            phases.append(("torrents", lambda: check_torrents(torrent_port)))
         if "--msi" in sys.argv:
-            check_installer(sys.argv[sys.argv.index("--msi") + 1], urls, hashes)
+            msi = sys.argv[sys.argv.index("--msi") + 1]
+            phases.append(("installer", lambda: check_installer(msi, urls, hashes)))
+        for name, phase in phases:
+            started = time.monotonic()
+            phase()
+            print("  whole_system: %s passed in %.0f s" % (name, time.monotonic() - started))
     finally:
         wine(varnel, ["service", "stop"])
         server.stdin.close()
