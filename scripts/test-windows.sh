@@ -34,6 +34,12 @@ trap finish EXIT
 # A wineserver left from before would have started outside this namespace.
 wineserver -k 2>/dev/null || true
 wineboot --init >/dev/null 2>&1
+# One wineserver for the whole run (it would otherwise end whenever no Windows
+# program runs for a moment, and take with it what lives only in it, such as
+# the LOCALAPPDATA value whole_system sets). Only once the prefix exists, and
+# in place of wineboot's own.
+wineserver -k
+wineserver -p
 echo "== Wine prefix ready after $(( $(date +%s) - started )) s"
 
 windows="$root/build/windows"

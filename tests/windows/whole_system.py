@@ -266,7 +266,8 @@ def free_port():
 
 def main():
     # Wine keeps its own LOCALAPPDATA, in the registry, whatever the Unix
-    # environment says; this value lasts as long as this wineserver.
+    # environment says; this value lasts as long as this wineserver, which
+    # scripts/test-windows.sh keeps running (wineserver -p).
     os.makedirs(app_data)
     subprocess.run(["wine", "reg", "add", "HKCU\\Volatile Environment", "/v", "LOCALAPPDATA",
                     "/d", windows_path(app_data), "/f"], check=True, capture_output=True,
