@@ -7,21 +7,18 @@
 #   OUTPUT_FOLDER    where the .msi goes (the programs' folder)
 # The browser extension ids the native-messaging manifests allow come from
 #   VARNEL_CHROMIUM_EXTENSION_ID, VARNEL_FIREFOX_EXTENSION_ID
-# or else from extension/ids ("chromium=ID" and "firefox=ID" lines), or else
-# stand-in ids that no real extension has.
+# or else from Varnel's own extension (extension/ids.json).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 programs=$(cd "${1:-$root/build/windows}" && pwd)
 output=${2:-$programs}
 
 from_ids_file() {  # key
-  [ -f "$root/extension/ids" ] || return 0
-  sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/p" "$root/extension/ids" | head -n 1
+  python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' \
+    "$root/extension/ids.json" "$1"
 }
 chromium_id=${VARNEL_CHROMIUM_EXTENSION_ID:-$(from_ids_file chromium)}
 firefox_id=${VARNEL_FIREFOX_EXTENSION_ID:-$(from_ids_file firefox)}
-chromium_id=${chromium_id:-aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa}
-firefox_id=${firefox_id:-varnel@extension-id.invalid}
 
 # The facts the programs hold, read from where they are written.
 version=$(sed -n 's/^project(Varnel VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
