@@ -25,6 +25,9 @@ if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
 if command -v ccache >/dev/null 2>&1; then
   flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+  # Precompiled headers (cmake/precompiled_headers.cmake) are cached only when
+  # ccache may ignore their definitions and timestamps.
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 fi
 if [ -f "$dir/CMakeCache.txt" ]; then
   generator=()  # the folder keeps the generator it was made with
