@@ -251,7 +251,8 @@ def measure(title, table, out, name, digest, runs):
             results[contestant].append((wall, cpu, rss, ok))
             print(f"  run {run + 1} {contestant:22s} {wall:7.2f} s", file=sys.stderr)
     print(f"\n{title} (median of {runs})")
-    print(f"{'contestant':24s}{'wall s':>9s}{'cpu s':>9s}{'peak RSS MiB':>14s}  sha256")
+    print(f"{'contestant':24s}{'wall s':>9s}{'cpu s':>9s}{'peak RSS MiB':>14s}"
+          f"{'ratio to best other':>22s}  sha256")
     medians = {}
     for contestant, rows in results.items():
         wall = statistics.median(r[0] for r in rows)
@@ -259,7 +260,11 @@ def measure(title, table, out, name, digest, runs):
         rss = statistics.median(r[2] for r in rows)
         ok = all(r[3] for r in rows)
         medians[contestant] = (wall, cpu, rss, ok)
-        print(f"{contestant:24s}{wall:9.2f}{cpu:9.2f}{rss:14.1f}  {'ok' if ok else 'MISMATCH'}")
+    for contestant, (wall, cpu, rss, ok) in medians.items():
+        others = [m[0] for name, m in medians.items() if name != contestant]
+        ratio = f"{wall / min(others):.2f}" if others else "-"
+        print(f"{contestant:24s}{wall:9.2f}{cpu:9.2f}{rss:14.1f}{ratio:>22s}  "
+              f"{'ok' if ok else 'MISMATCH'}")
     return medians
 
 
