@@ -299,7 +299,7 @@ int RunBrowserUninstall(Console& console) {
       Unregister(console, browsers, key, value);
       record.ForgetRegistryValue(key);
     } catch (const std::exception& error) {
-      console.Error("not removed: HKCU\\" + key + ": " + error.what());
+      console.Error("not removed: HKCU\\" + Printable(key) + ": " + error.what());
       failed = true;
     }
   }
