@@ -68,8 +68,9 @@ check engine_unit_tests timeout 300 wine "$windows/engine_unit_tests.exe" --gtes
   --gtest_filter=-PartialFiles.RemovalNeverLeavesTheDownloadsOwnFiles:Checksum.ReadErrorIsNotMistakenForTheEnd
 
 # varnel.exe and the native host's routes against stand-in pipes and a
-# stand-in Varnel.UI.exe (tests/windows/end_to_end.py).
-for name in varnel native_host_routes; do
+# stand-in Varnel.UI.exe, and `varnel browser install|status|uninstall` with
+# Wine's registry (tests/windows/end_to_end.py).
+for name in varnel native_host_routes browser_registry; do
   check "$name" timeout 300 python3 "$root/tests/windows/end_to_end.py" "$windows" "$run_root" "$name"
 done
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -19,6 +20,7 @@
 #include "apps/varnel/task_view.h"
 #include "platform/link_free_folder.h"
 #include "platform/locations.h"
+#include "platform/registry.h"
 
 namespace vn::cli {
 namespace {
@@ -162,6 +164,61 @@ bool InstallFor(Console& console, const Browser& browser, const BrowserInstallOp
   return true;
 }
 
+std::string RegistryName(const Browser& browser) { return "HKCU\\" + browser.registryKey; }
+
+// Points the browser's registry key, where it has one, at its manifest; false
+// when the key names another manifest and force is not given. Throws
+// std::runtime_error when the key cannot be set.
+bool RegisterFor(Console& console, const Browser& browser, bool force, InstallRecord& record) {
+  if (browser.registryKey.empty()) return true;
+  const auto path = ManifestPath(browser).string();
+  const auto current = platform::ReadUserRegistryDefault(browser.registryKey);
+  const auto& recorded = record.RegistryValues();
+  const auto earlier = recorded.find(browser.registryKey);
+  const bool ours = !current || *current == path ||
+                    (earlier != recorded.end() && earlier->second == *current);
+  if (!ours && !force) {
+    console.Error(browser.title + ": kept " + RegistryName(browser) + ": it points at " +
+                  Printable(*current) + "; give --force to replace it");
+    return false;
+  }
+  platform::WriteUserRegistryDefault(browser.registryKey, path);
+  record.AddRegistryValue(browser.registryKey, path);
+  record.Save();
+  console.Line(browser.title + ": set " + RegistryName(browser) + " to " + path +
+               (ours ? "" : " (it pointed at " + Printable(*current) + ")"));
+  return true;
+}
+
+// Clears a recorded registry key while it still holds what install set. A
+// recorded key is touched only when it is one of our browsers' keys and its
+// recorded value one of our manifests, so an altered record reaches nothing else.
+void Unregister(Console& console, const std::vector<Browser>& browsers, const std::string& key,
+                const std::string& value) {
+  const auto found = std::find_if(browsers.begin(), browsers.end(), [&](const Browser& browser) {
+    return !browser.registryKey.empty() && browser.registryKey == key &&
+           ManifestPath(browser).string() == value;
+  });
+  if (found == browsers.end()) return;
+  const auto current = platform::ReadUserRegistryDefault(key);
+  if (!current) return;
+  if (*current != value) {
+    console.Line("Kept " + RegistryName(*found) + ": it now points at " + Printable(*current) +
+                 ".");
+    return;
+  }
+  platform::RemoveUserRegistryDefault(key);
+  console.Line("Removed " + RegistryName(*found));
+}
+
+std::string RegistryText(const Browser& browser) {
+  const auto value = platform::ReadUserRegistryDefault(browser.registryKey);
+  if (!value) return RegistryName(browser) + " not set";
+  const bool ours = *value == ManifestPath(browser).string();
+  return RegistryName(browser) + " -> " + Printable(*value) +
+         (ours ? " (varnel's manifest)" : " (not varnel's manifest)");
+}
+
 std::string HandshakeText(const nlohmann::json& handshakes, const std::string& browser) {
   const auto entry = handshakes.find(browser);
   if (entry == handshakes.end() || !entry->is_object()) return "no handshake yet";
@@ -213,7 +270,10 @@ int RunBrowserInstall(Console& console, const BrowserInstallOptions& options) {
     if (!IsFound(browser)) continue;
     anyFound = true;
     try {
-      if (!InstallFor(console, browser, options, host, record)) ++failed;
+      if (!InstallFor(console, browser, options, host, record) ||
+          !RegisterFor(console, browser, options.force, record)) {
+        ++failed;
+      }
     } catch (const std::exception& error) {
       console.Error(browser.title + ": not set up: " + error.what());
       ++failed;
@@ -233,6 +293,16 @@ int RunBrowserUninstall(Console& console) {
   }
   const auto browsers = KnownBrowsers();
   bool failed = false;
+  // Registry keys first, so no browser is left pointing at a removed manifest.
+  for (const auto& [key, value] : std::map<std::string, std::string>(record.RegistryValues())) {
+    try {
+      Unregister(console, browsers, key, value);
+      record.ForgetRegistryValue(key);
+    } catch (const std::exception& error) {
+      console.Error("not removed: HKCU\\" + Printable(key) + ": " + error.what());
+      failed = true;
+    }
+  }
   for (const auto& path : std::vector<std::filesystem::path>(record.Paths())) {
     const Browser* browser = BrowserOf(browsers, path);
     try {
@@ -274,6 +344,7 @@ int RunBrowserStatus(Console& console) {
     } else if (state.present) {
       manifest = "broken manifest " + path.string() + ": " + state.problem;
     }
+    if (!browser.registryKey.empty()) manifest += "; " + RegistryText(browser);
     console.Line(browser.title + ": " + manifest + "; " + HandshakeText(handshakes, browser.name));
   }
   console.Line(ExtensionText(ManifestFamily::kChromium));

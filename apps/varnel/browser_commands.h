@@ -4,7 +4,9 @@
 // browsers of this user. install records every file it writes, with a digest
 // of its text (install_record.h), so install replaces and uninstall removes
 // only files that still hold what install wrote. Nothing is written or removed
-// through a symbolic link. Main thread only; throws the errors of
+// through a symbolic link. On Windows install also points each browser's
+// registry key at its manifest and records that too; uninstall clears only a
+// key that still points there. Main thread only; throws the errors of
 // cli_errors.h.
 
 #include <string>
@@ -29,7 +31,8 @@ int RunBrowserInstall(Console& console, const BrowserInstallOptions& options);
 // Removes the recorded manifests that still hold what install wrote; a changed
 // one is kept and named. kExitDownloadFailed when one could not be removed.
 int RunBrowserUninstall(Console& console);
-// Each browser, its manifest and its last handshake; always exit 0.
+// Each browser, its manifest (on Windows also its registry key) and its last
+// handshake; always exit 0.
 int RunBrowserStatus(Console& console);
 
 }  // namespace vn::cli

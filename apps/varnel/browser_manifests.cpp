@@ -10,19 +10,12 @@
 #include <stdexcept>
 
 #include "apps/protocol/browser_host_names.h"
-#include "platform/process.h"
 
 namespace vn::cli {
 namespace {
 
 constexpr const char* kOriginPrefix = "chrome-extension://";
 constexpr const char* kDescription = "Varnel download manager";
-
-std::filesystem::path AbsoluteVariable(const char* name) {
-  const auto value = platform::GetEnvironment(name);
-  if (!value || value->empty() || (*value)[0] != '/') return {};
-  return *value;
-}
 
 const char* CallersKey(ManifestFamily family) {
   return family == ManifestFamily::kChromium ? "allowed_origins" : "allowed_extensions";
@@ -48,32 +41,13 @@ bool IsExecutableFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::vector<Browser> KnownBrowsers() {
-  const auto home = AbsoluteVariable("HOME");
-  if (home.empty()) return {};
-  auto config = AbsoluteVariable("XDG_CONFIG_HOME");
-  if (config.empty()) config = home / ".config";
-  const auto chromium = [&](const char* name, const char* title, std::filesystem::path folder) {
-    return Browser{name, title, ManifestFamily::kChromium, config / folder,
-                   config / folder / "NativeMessagingHosts"};
-  };
-  return {
-      chromium("chrome", "Google Chrome", "google-chrome"),
-      chromium("chromium", "Chromium", "chromium"),
-      chromium("edge", "Microsoft Edge", "microsoft-edge"),
-      chromium("brave", "Brave", std::filesystem::path("BraveSoftware") / "Brave-Browser"),
-      Browser{"firefox", "Firefox", ManifestFamily::kFirefox, home / ".mozilla",
-              home / ".mozilla" / "native-messaging-hosts"},
-  };
-}
-
 bool IsFound(const Browser& browser) {
   std::error_code error;
   return std::filesystem::is_directory(browser.profileFolder, error);
 }
 
 std::filesystem::path ManifestPath(const Browser& browser) {
-  return browser.manifestFolder / (std::string(kNativeHostName) + ".json");
+  return browser.manifestFolder / browser.manifestName;
 }
 
 nlohmann::json MakeManifest(ManifestFamily family, const std::filesystem::path& hostPath,

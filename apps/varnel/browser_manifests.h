@@ -1,8 +1,8 @@
 #pragma once
 
-// Native-messaging manifests: browsers find the host "com.varnel.v2" only
-// through a JSON file named after it in a per-browser folder of the user's
-// home. Chromium-family browsers list the extensions allowed to call the host
+// Native-messaging manifests: browsers find the host "com.varnel.v2" through
+// a JSON file named after it, on Linux in a per-browser folder of the user's
+// home, on Windows wherever a per-browser registry key points. Chromium-family browsers list the extensions allowed to call the host
 // as origins ("chrome-extension://ID/"), Firefox as extension ids. Pure file
 // work, no process; main thread only.
 
@@ -22,10 +22,17 @@ struct Browser {
   ManifestFamily family;
   std::filesystem::path profileFolder;   // exists when the browser is used here
   std::filesystem::path manifestFolder;  // where it looks for native hosts
+  std::string manifestName;              // the manifest's file name there
+  // Windows: the HKCU key whose default value is the manifest's path; empty
+  // where browsers look in manifestFolder itself.
+  std::string registryKey;
 };
 
-// Chrome, Chromium, Edge, Brave (under $XDG_CONFIG_HOME or ~/.config) and
-// Firefox (~/.mozilla), whether found or not. Empty when HOME is unknown.
+// Chrome, Chromium, Edge, Brave and Firefox, whether found or not. Linux:
+// their folders under $XDG_CONFIG_HOME or ~/.config and ~/.mozilla; empty when
+// HOME is unknown. Windows: one folder of varnel's own in the data root, a
+// manifest for the Chromium family and one for Firefox, and a registry key
+// per browser.
 std::vector<Browser> KnownBrowsers();
 
 // True when the browser's profile folder exists.

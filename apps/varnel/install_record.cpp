@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kMaxRecordBytes = 1 << 20;
 constexpr const char* kManifestsKey = "manifests";
 constexpr const char* kDigestsKey = "sha256";
+constexpr const char* kRegistryKey = "registry";
 
 std::filesystem::path RecordPath() {
   return platform::ResolveDataRoot() / kInstalledManifestsFileName;
@@ -47,6 +48,12 @@ InstallRecord InstallRecord::Load() {
       }
     }
   }
+  const auto registry = parsed.find(kRegistryKey);
+  if (registry != parsed.end() && registry->is_object()) {
+    for (const auto& [key, value] : registry->items()) {
+      if (value.is_string()) record.registryValues[key] = value.get<std::string>();
+    }
+  }
   return record;
 }
 
@@ -70,16 +77,24 @@ void InstallRecord::Forget(const std::filesystem::path& path) {
   digests.erase(path.string());
 }
 
+void InstallRecord::AddRegistryValue(const std::string& key, const std::string& value) {
+  registryValues[key] = value;
+}
+
+void InstallRecord::ForgetRegistryValue(const std::string& key) { registryValues.erase(key); }
+
 void InstallRecord::Save() const {
-  if (paths.empty()) {
+  if (Empty()) {
     std::error_code ignored;
     std::filesystem::remove(RecordPath(), ignored);
     return;
   }
   nlohmann::json manifests = nlohmann::json::array();
   for (const auto& path : paths) manifests.push_back(path.string());
-  WriteFileAtomically(RecordPath(),
-                      IndentedJson({{kManifestsKey, manifests}, {kDigestsKey, digests}}));
+  nlohmann::json record = {{kManifestsKey, manifests}, {kDigestsKey, digests}};
+  // Only Windows records registry values; Linux records stay as they were.
+  if (!registryValues.empty()) record[kRegistryKey] = registryValues;
+  WriteFileAtomically(RecordPath(), IndentedJson(record));
 }
 
 std::string Sha256Of(const std::string& text) {

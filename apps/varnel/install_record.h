@@ -5,7 +5,9 @@
 // "64 hex digits", ...}}: each manifest's path and the SHA-256 of the text
 // written there, so a later install or uninstall touches a file only while it
 // still holds that text. Records of older versions have no "sha256"; they
-// keep working. Main thread only.
+// keep working. On Windows also "registry": {"Software\\...": "C:\\...json"},
+// each HKCU key whose default value install set and the value it set there.
+// Main thread only.
 
 #include <filesystem>
 #include <map>
@@ -22,7 +24,7 @@ class InstallRecord {
   // The record in the data root; empty when there is none or it is unreadable.
   static InstallRecord Load();
 
-  bool Empty() const { return paths.empty(); }
+  bool Empty() const { return paths.empty() && registryValues.empty(); }
   const std::vector<std::filesystem::path>& Paths() const { return paths; }
   bool Holds(const std::filesystem::path& path) const;
   // The digest written for path; nullopt when not recorded or recorded
@@ -32,6 +34,11 @@ class InstallRecord {
   void Add(const std::filesystem::path& path, const std::string& digest);
   void Forget(const std::filesystem::path& path);
 
+  // Registry keys, by key; the value is what install set.
+  const std::map<std::string, std::string>& RegistryValues() const { return registryValues; }
+  void AddRegistryValue(const std::string& key, const std::string& value);
+  void ForgetRegistryValue(const std::string& key);
+
   // Writes the record through a temporary file; an empty record removes the
   // file. Throws std::runtime_error when it cannot be written.
   void Save() const;
@@ -39,6 +46,7 @@ class InstallRecord {
  private:
   std::vector<std::filesystem::path> paths;
   std::map<std::string, std::string> digests;
+  std::map<std::string, std::string> registryValues;
 };
 
 // SHA-256 of text as 64 lower-case hex digits.

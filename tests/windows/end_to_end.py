@@ -1,7 +1,7 @@
 """End-to-end checks of the Windows programs under Wine, against stand-ins for
 what the cross build cannot make: pipe-peer.exe serves the service's or the user
 interface's pipe, record-arguments.exe stands in for Varnel.UI.exe.
-Usage: end_to_end.py WINDOWS_BUILD RUN_ROOT varnel|native_host_routes
+Usage: end_to_end.py WINDOWS_BUILD RUN_ROOT varnel|native_host_routes|browser_registry
 Run by scripts/test-windows.sh inside its network namespace and Wine prefix."""
 import json, os, select, shutil, struct, subprocess, sys, time
 
@@ -128,4 +128,65 @@ def check_native_host_routes():
         service.stop()
 
 
-{"varnel": check_varnel, "native_host_routes": check_native_host_routes}[check]()
+BROWSER_KEYS = {
+    "chromium": ["Google\\Chrome", "Chromium", "Microsoft\\Edge", "BraveSoftware\\Brave-Browser"],
+    "firefox": ["Mozilla"]}
+
+
+def registry_value(key):
+    """The key's default value under HKCU, or None."""
+    done = subprocess.run(["wine", "reg", "query", "HKCU\\" + key, "/ve"], capture_output=True,
+                          timeout=60, env=env)
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
+        if "REG_SZ" in line:
+            return line.split("REG_SZ", 1)[1].strip()
+    return None
+
+
+def unix_path(path):
+    assert path[:3].upper() == "C:\\", path
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", *path[3:].split("\\"))
+
+
+def check_browser_registry():
+    # An unpacked install: varnel.exe with native-host.exe beside it.
+    folder = os.path.join(root, "unpacked")
+    os.makedirs(folder)
+    varnel = shutil.copy(os.path.join(build, "varnel.exe"), folder)
+    shutil.copy(os.path.join(build, "native-host.exe"), folder)
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "extension",
+                           "ids.json"), encoding="utf-8") as ids_file:
+        ids = json.load(ids_file)
+    code, out, errors = run(varnel, ["browser", "install"])
+    assert code == 0, (code, out, errors)
+    manifests = {}
+    for family, vendors in BROWSER_KEYS.items():
+        for vendor in vendors:
+            key = "Software\\%s\\NativeMessagingHosts\\com.varnel.v2" % vendor
+            value = registry_value(key)
+            assert value and value.endswith("com.varnel.v2.%s.json" % family), (key, value)
+            manifests[key] = value
+            with open(unix_path(value), encoding="utf-8") as text:
+                manifest = json.load(text)
+            assert manifest["name"] == "com.varnel.v2" and manifest["type"] == "stdio", manifest
+            assert manifest["path"] == windows_path(folder).replace("/", "\\") + "\\native-host.exe", manifest
+            callers = manifest["allowed_origins"] if family == "chromium" else manifest["allowed_extensions"]
+            own = "chrome-extension://%s/" % ids["chromium"] if family == "chromium" else ids["firefox"]
+            assert callers == [own], manifest
+    status = run(varnel, ["browser", "status"])[1].decode("utf-8", "replace")
+    for key, value in manifests.items():
+        assert "HKCU\\%s -> %s (varnel's manifest)" % (key, value) in status, (key, status)
+
+    # A key another program has pointed elsewhere since is left alone.
+    moved = "Software\\Mozilla\\NativeMessagingHosts\\com.varnel.v2"
+    subprocess.run(["wine", "reg", "add", "HKCU\\" + moved, "/ve", "/d", "C:\\other.json", "/f"],
+                   capture_output=True, timeout=60, env=env, check=True)
+    code, out, errors = run(varnel, ["browser", "uninstall"])
+    assert code == 0 and "Kept HKCU\\" + moved in out.decode("utf-8", "replace"), (code, out, errors)
+    for key, value in manifests.items():
+        assert registry_value(key) == ("C:\\other.json" if key == moved else None), key
+        assert not os.path.exists(unix_path(value)), value
+
+
+{"varnel": check_varnel, "native_host_routes": check_native_host_routes,
+ "browser_registry": check_browser_registry}[check]()
