@@ -2,24 +2,13 @@
 // "com.varnel.v2". The arguments a browser passes (the caller's origin, a
 // manifest path, --parent-window=N) are ignored; only a sole "--help" or
 // "--version" is answered, for a person at a terminal.
-#include <iostream>
-
 #include "apps/native-host/host_usage.h"
 #include "apps/native-host/native_host.h"
 #include "apps/protocol/program_info.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-  switch (vn::ReadInformationRequest(argc, argv)) {
-    case vn::InformationRequest::kHelp:
-      std::cout << vn::HostUsage();
-      return 0;
-    case vn::InformationRequest::kVersion:
-      std::cout << "Varnel native-host " << vn::ProgramVersion() << "\n";
-      return 0;
-    case vn::InformationRequest::kNone:
-      break;
-  }
+  if (vn::AnswerInformationRequest(argc, argv, "native-host", vn::HostUsage)) return 0;
   vn::platform::InitializeProcess();
   // Length-prefixed messages: no byte may be translated on the way.
   vn::platform::UseBinaryStandardStreams();

@@ -13,16 +13,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-  switch (vn::ReadInformationRequest(argc, argv)) {
-    case vn::InformationRequest::kHelp:
-      std::cout << vn::ServiceUsage();
-      return 0;
-    case vn::InformationRequest::kVersion:
-      std::cout << "Varnel service " << vn::ProgramVersion() << "\n";
-      return 0;
-    case vn::InformationRequest::kNone:
-      break;
-  }
+  if (vn::AnswerInformationRequest(argc, argv, "service", vn::ServiceUsage)) return 0;
   vn::platform::KeepAllocatorPoolsSmall();
   vn::platform::InitializeProcess();
   vn::platform::InitializeHttp();

@@ -94,12 +94,7 @@ def run(arguments, folders, source_root):
 
         service.stop()
         click(firefox, page, "again")
-        expected = sandbox.sha256_of(os.path.join(folders.www, "second.bin"))
-        sandbox.wait_until("Firefox to save second.bin itself", lambda: (
-            sandbox.browser_files(folders) == ["second.bin"]
-            and sandbox.sha256_of(os.path.join(folders.browser_downloads, "second.bin")) == expected),
-            timeout=60)
-        assert not os.path.exists(os.path.join(folders.varnel_downloads, "second.bin"))
+        sandbox.expect_browser_keeps(folders, "second.bin", "Firefox")
     finally:
         if firefox:
             firefox.close()

@@ -256,6 +256,17 @@ def browser_files(folders):
     return sorted(os.listdir(folders.browser_downloads))
 
 
+def expect_browser_keeps(folders, name, browser):
+    """Waits until the browser's own folder holds the served file name, whole,
+    and checks that Varnel did not take it too."""
+    expected = sha256_of(os.path.join(folders.www, name))
+    wait_until(f"{browser} to save {name} itself", lambda: (
+        browser_files(folders) == [name]
+        and sha256_of(os.path.join(folders.browser_downloads, name)) == expected),
+        timeout=60)
+    assert not os.path.exists(os.path.join(folders.varnel_downloads, name))
+
+
 # ctest reads this exit code as "skipped".
 SKIPPED = 77
 
