@@ -13,29 +13,35 @@
 set -euo pipefail
 
 declare -A purpose_packages=(
-  # A compiler, CMake with Ninja and ccache, the libraries the programs link,
-  # help2man for the man page, and what the scripts run around the programs:
-  # ip and unshare for the private network namespace, the CA store for HTTPS.
-  [build]="build-essential cmake ninja-build ccache pkg-config
+  # The C++ compiler alone (Ninja builds, so no make or the rest of
+  # build-essential), CMake with Ninja and ccache, the libraries the programs
+  # link, help2man for the man page, the CA store for HTTPS. Kept short: a first
+  # download waits for every package here.
+  [build]="g++ cmake ninja-build ccache pkg-config
            nlohmann-json3-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev
            libtorrent-rasterbar-dev libboost-dev libcli11-dev
-           iproute2 util-linux ca-certificates help2man"
+           util-linux ca-certificates help2man"
   # GoogleTest; Python runs the crash loop test; Graphviz draws the layer
-  # picture that the tests compare with docs/layers.svg.
-  [test]="libgtest-dev python3 graphviz"
+  # picture that the tests compare with docs/layers.svg; ip sets up the private
+  # network namespace the tests run in.
+  [test]="libgtest-dev python3 graphviz iproute2"
   # The contestants (aria2c, axel, curl, wget), the private nginx that serves
   # them, GNU time, openssl for the served files' content, sqlite3 for the
   # scale figures, python3-libtorrent for the torrent seeders and the plain
   # libtorrent contestant; GoogleTest because the benchmark builds the whole release
   # tree, whose configuration asks for it.
-  [bench]="nginx-light aria2 axel curl wget time python3 python3-libtorrent openssl sqlite3 libgtest-dev"
+  # debootstrap makes the fresh root bench/fresh_machine.sh times a first
+  # download on; ip sets up the private network namespace.
+  [bench]="nginx-light aria2 axel curl wget time python3 python3-libtorrent openssl sqlite3 libgtest-dev
+           iproute2 debootstrap git"
   [fuzz]="clang-14 libclang-rt-14-dev"
   # wine holds the wine, wineboot and wineserver commands; wine64 the loader.
   # GoogleTest's sources build the Windows tests; Python drives them, with
   # libtorrent's binding for the seeder. dpkg-dev unpacks, and tcl generates,
-  # the sources scripts/windows-deps.sh builds SQLite and libtorrent from.
+  # the sources scripts/windows-deps.sh builds SQLite and libtorrent from;
+  # make runs SQLite's generator.
   # wixl (msitools) makes the installer.
-  [windows]="g++-mingw-w64-x86-64-posix googletest wine wine64 python3 libgtest-dev
+  [windows]="g++-mingw-w64-x86-64-posix googletest wine wine64 python3 libgtest-dev make
              python3-libtorrent dpkg-dev tcl wixl msitools"
   [browser]="chromium firefox-esr"
 )
