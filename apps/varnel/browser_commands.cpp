@@ -261,7 +261,10 @@ int RunBrowserInstall(Console& console, const BrowserInstallOptions& options) {
   CheckExtensionIds(options);
   const auto host = FindNativeHostBinary();
   if (host.empty()) {
-    throw std::runtime_error("the native host program was not found beside varnel");
+    // scripts/download.sh builds only varnel and the service.
+    throw std::runtime_error(
+        "the native host program was not found beside varnel; build it with "
+        "`scripts/build.sh quick native-host` or install the package");
   }
   auto record = InstallRecord::Load();
   bool anyFound = false;
