@@ -20,6 +20,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # not drift from it.
 "$root/scripts/layer-diagram.sh" --check
 
+# The caches stay where the caller's HOME keeps them: below, HOME moves into a
+# temporary root that is removed at the end, and with it the Windows libraries
+# and ccache's objects would go, to be rebuilt by every run.
+export VARNEL_DEPS_CACHE=${VARNEL_DEPS_CACHE:-$HOME/.cache/varnel}
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
+fi
+
 run_root=$(mktemp -d "${TMPDIR:-/tmp}/varnel-run-XXXXXX")
 trap 'rm -rf "$run_root"' EXIT
 mkdir -p "$run_root/home" "$run_root/localappdata" "$run_root/run" "$run_root/downloads"
