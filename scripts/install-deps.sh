@@ -88,6 +88,11 @@ done
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps: sudo is not installed; as root, run:" >&2
+    echo "  apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
