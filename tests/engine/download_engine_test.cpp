@@ -124,7 +124,12 @@ TEST_F(DownloadEngineTest, TenMiBUsesAtLeastEightConnections) {
   const DownloadTask end = RunToEnd(task);
   EXPECT_EQ(end.status, DownloadStatus::Completed) << end.failureReason;
   EXPECT_EQ(end.connectionCount, 8);
-  EXPECT_EQ(server.Counters().maxConcurrentConnections, 8);
+  // Eight connections were open at once; the probe's may wait idle in the pool
+  // beside them, so the bound on what runs at once counts ranges in flight. The
+  // server counts an answer as done only after its thread runs again, so under
+  // load a range that follows a finished one may overlap it by one.
+  EXPECT_GE(server.Counters().maxConcurrentConnections, 8);
+  EXPECT_LE(server.Counters().maxConcurrentRequests, 9);
   EXPECT_EQ(end.actualChecksum, test::Sha256Hex(body));
 }
 

@@ -168,6 +168,7 @@ struct HttpTestServer::Impl {
   ServerCounters counters;                                                // guarded by mutex
   std::mt19937 faultRandom;                                               // guarded by mutex
   int openConnections = 0;                                                // guarded by mutex
+  int answering = 0;                                                      // guarded by mutex
   std::list<Connection> connections;                                      // guarded by mutex
 
   void AcceptLoop();
@@ -240,7 +241,12 @@ void HttpTestServer::Impl::Serve(Connection* connection) {
   std::string buffer;
   Request request;
   while (ready && !stopping.load() && ReadRequest(channel, buffer, request)) {
-    if (!Answer(channel, request) || !request.keepAlive) break;
+    const bool answered = Answer(channel, request);
+    {
+      std::lock_guard lock(mutex);
+      --answering;
+    }
+    if (!answered || !request.keepAlive) break;
   }
   shutdown(fd, SHUT_RDWR);
   std::lock_guard lock(mutex);
@@ -292,6 +298,8 @@ bool HttpTestServer::Impl::ReadRequest(Channel& channel, std::string& buffer,
   std::lock_guard lock(mutex);
   ++counters.requests;
   if (request.headers.count("range") != 0) ++counters.rangeRequests;
+  ++answering;
+  counters.maxConcurrentRequests = std::max(counters.maxConcurrentRequests, answering);
   auto& seen = seenHeaders[request.path];
   for (const auto& [name, value] : request.headers) seen[name] = value;
   requestArrived.notify_all();
@@ -569,6 +577,7 @@ void HttpTestServer::ResetCounters() {
   std::lock_guard lock(impl->mutex);
   impl->counters = ServerCounters{};
   impl->counters.maxConcurrentConnections = impl->openConnections;
+  impl->counters.maxConcurrentRequests = impl->answering;
 }
 
 std::string HttpTestServer::LastRequestHeader(const std::string& path,

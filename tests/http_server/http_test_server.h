@@ -49,6 +49,9 @@ struct ServerCounters {
   int requests = 0;                 // requests for any path
   int rangeRequests = 0;            // requests that carried a Range header
   int maxConcurrentConnections = 0; // highest number of open connections at once
+  // Highest number of requests being answered at once. Unlike connections, an
+  // idle kept-alive connection in the client's pool does not count.
+  int maxConcurrentRequests = 0;
   int connectionsAccepted = 0;
   int openConnections = 0;          // connections open right now
   std::int64_t bodyBytesSent = 0;   // response body bytes written
