@@ -36,33 +36,14 @@ expected="./usr/bin/varnel
 ./usr/share/doc/varnel/docs/protocol.md
 ./usr/share/doc/varnel/docs/reliability.md
 ./usr/share/doc/varnel/docs/windows.md
-./usr/share/man/man1/varnel.1.gz
-./usr/share/varnel/extension/chromium/background.js
-./usr/share/varnel/extension/chromium/capture.js
-./usr/share/varnel/extension/chromium/icons/icon-128.png
-./usr/share/varnel/extension/chromium/icons/icon-16.png
-./usr/share/varnel/extension/chromium/icons/icon-32.png
-./usr/share/varnel/extension/chromium/icons/icon-48.png
-./usr/share/varnel/extension/chromium/manifest.json
-./usr/share/varnel/extension/chromium/options.html
-./usr/share/varnel/extension/chromium/options.js
-./usr/share/varnel/extension/chromium/popup.css
-./usr/share/varnel/extension/chromium/popup.html
-./usr/share/varnel/extension/chromium/popup.js
-./usr/share/varnel/extension/chromium/settings.js
-./usr/share/varnel/extension/firefox/background.js
-./usr/share/varnel/extension/firefox/capture.js
-./usr/share/varnel/extension/firefox/icons/icon-128.png
-./usr/share/varnel/extension/firefox/icons/icon-16.png
-./usr/share/varnel/extension/firefox/icons/icon-32.png
-./usr/share/varnel/extension/firefox/icons/icon-48.png
-./usr/share/varnel/extension/firefox/manifest.json
-./usr/share/varnel/extension/firefox/options.html
-./usr/share/varnel/extension/firefox/options.js
-./usr/share/varnel/extension/firefox/popup.css
-./usr/share/varnel/extension/firefox/popup.html
-./usr/share/varnel/extension/firefox/popup.js
-./usr/share/varnel/extension/firefox/settings.js"
+./usr/share/man/man1/varnel.1.gz"
+# Both browser families carry the same extension files (in sorted order).
+for family in chromium firefox; do
+  for file in background.js capture.js icons/icon-128.png icons/icon-16.png icons/icon-32.png \
+      icons/icon-48.png manifest.json options.html options.js popup.css popup.html popup.js settings.js; do
+    expected+=$'\n'"./usr/share/varnel/extension/$family/$file"
+  done
+done
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "unexpected file list:
 $files"
