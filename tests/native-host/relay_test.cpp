@@ -64,12 +64,7 @@ TEST_F(Relay, OnlyTheFourCommandsReachTheServiceAndTheirAnswersComeBackAsTheyCam
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(host.Ask(row.message), row.reply);
-    const auto requests = service.Requests();
-    if (!row.request.empty()) {
-      ASSERT_EQ(requests.size(), ++asked);
-      EXPECT_EQ(requests.back(), row.request);
-    }
-    EXPECT_EQ(requests.size(), asked);
+    ASSERT_NO_FATAL_FAILURE(ExpectRequestsSoFar(service, row.request, asked));
   }
 }
 

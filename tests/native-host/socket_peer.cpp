@@ -1,5 +1,7 @@
 #include "tests/native-host/socket_peer.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -100,6 +102,15 @@ void SocketPeer::Serve() {
     }
     close(connection);
   }
+}
+
+void ExpectRequestsSoFar(SocketPeer& peer, const std::string& request, std::size_t& asked) {
+  const auto requests = peer.Requests();
+  if (!request.empty()) {
+    ASSERT_EQ(requests.size(), ++asked);
+    EXPECT_EQ(requests.back(), request);
+  }
+  EXPECT_EQ(requests.size(), asked);
 }
 
 }  // namespace vn::test

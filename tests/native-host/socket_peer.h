@@ -44,4 +44,9 @@ class SocketPeer {
   std::thread thread;
 };
 
+// One row of a table that may or may not reach the peer: the peer has been
+// asked `asked` times before it, plus once for request when request is not
+// empty (then counted in asked). Wrap in ASSERT_NO_FATAL_FAILURE.
+void ExpectRequestsSoFar(SocketPeer& peer, const std::string& request, std::size_t& asked);
+
 }  // namespace vn::test
