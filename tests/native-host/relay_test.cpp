@@ -132,7 +132,9 @@ TEST_F(Relay, ListsHoldTheNewestDownloadsWithinWhatABrowserTakes) {
 TEST_F(Relay, RealServiceIsSteeredThroughTheHost) {
   // It must run where nothing but loopback exists (the tests are run in a
   // network namespace); port 9 refuses, so the downloads wait and stay listed.
-  ServiceProcess service(SERVICE_BINARY);
+  // A list of its own: other tests of this binary may have left downloads in
+  // the shared data root when they run in one process.
+  ServiceProcess service(SERVICE_BINARY, {{"LOCALAPPDATA", (folder.path() / "data").string()}});
   ASSERT_TRUE(service.Start(std::chrono::seconds(20)));
   HostProcess host(program, folder.path());
   std::vector<std::string> ids;
