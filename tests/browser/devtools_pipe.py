@@ -9,6 +9,8 @@ import select
 import subprocess
 import time
 
+import sandbox
+
 
 class DevToolsError(RuntimeError):
     pass
@@ -86,10 +88,6 @@ class DevToolsPipe:
             self.send("Browser.close", timeout=10)
         except (DevToolsError, OSError):
             pass
-        try:
-            self.process.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, 9)
-            self.process.wait(timeout=15)
+        sandbox.reap(self.process, 15, lambda: os.killpg(self.process.pid, 9))
         for fd in (self.commands, self.answers):
             os.close(fd)

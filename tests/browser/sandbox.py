@@ -39,6 +39,15 @@ def wait_until(what, check, timeout=30, interval=0.1):
         time.sleep(interval)
 
 
+def reap(process, timeout, kill):
+    """Waits for process to end; after timeout seconds kills it and waits as long again."""
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        kill()
+        process.wait(timeout=timeout)
+
+
 def sha256_of(path):
     with open(path, "rb") as file:
         return hashlib.sha256(file.read()).hexdigest()
@@ -103,11 +112,7 @@ class Service:
     def stop(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(timeout=20)
+            reap(self.process, 20, self.process.kill)
         self.log.close()
 
 

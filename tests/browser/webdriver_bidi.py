@@ -12,6 +12,8 @@ import struct
 import subprocess
 import time
 
+import sandbox
+
 
 class BidiError(RuntimeError):
     pass
@@ -144,11 +146,7 @@ class Firefox:
                 self.send("browser.close", timeout=10)
             except (BidiError, OSError):
                 pass
-        try:
-            self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, 9)
-            self.process.wait(timeout=20)
+        sandbox.reap(self.process, 20, lambda: os.killpg(self.process.pid, 9))
         if self.socket:
             self.socket.close()
         self.log.close()
