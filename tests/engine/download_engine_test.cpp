@@ -372,7 +372,7 @@ TEST_F(DownloadEngineTest, PauseAndCancelEndAWaitAtOnce) {
     ASSERT_TRUE(log->WaitFor([&](const DownloadTask& report) {
       return report.id == task.id && report.status == DownloadStatus::Downloading;
     }));
-    pause ? engine.Pause(task.id) : engine.Cancel(task.id);
+    pause ? engine.Pause(task.id) : void(engine.Cancel(task.id));
     const auto end = log->WaitForEnd(++ends);
     ASSERT_TRUE(end);
     EXPECT_EQ(end->status, pause ? DownloadStatus::Paused : DownloadStatus::Cancelled);
@@ -415,7 +415,7 @@ TEST_F(DownloadEngineTest, StopBetweenProbeAttemptsEndsAsTheStopSays) {
     const DownloadTask task = Task();
     engine.Queue(task);
     ASSERT_TRUE(server.WaitForRequests(2, std::chrono::seconds(10)));
-    pause ? engine.Pause(task.id) : engine.Cancel(task.id);
+    pause ? engine.Pause(task.id) : void(engine.Cancel(task.id));
     const auto end = log->WaitForEnd(pause ? 1 : 2);
     ASSERT_TRUE(end);
     EXPECT_EQ(end->status, pause ? DownloadStatus::Paused : DownloadStatus::Cancelled);
@@ -516,7 +516,7 @@ TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
   test::WriteFile(FinalFilePath(task), "an older copy");
   engine.Queue(task);
   ASSERT_TRUE(WaitForProgress(1));
-  engine.Cancel(task.id);
+  EXPECT_TRUE(engine.Cancel(task.id));
   const auto end = log->WaitForEnd();
   ASSERT_TRUE(end);
   EXPECT_EQ(end->status, DownloadStatus::Cancelled);
@@ -527,6 +527,30 @@ TEST_F(DownloadEngineTest, CancelRemovesFilesAndZeroesProgress) {
   EXPECT_FALSE(std::filesystem::exists(FinalFilePath(task)));
 }
 
+// A cancel that reaches a run already ending paused cannot change its end: the
+// engine says so, and the run keeps the files for the caller to remove.
+TEST_F(DownloadEngineTest, ACancelAfterThePauseSettledIsLeftToTheCaller) {
+  server.SetResource(
+      "/file.bin", {.body = test::MakeContent(3 * kMiB), .bytesPerSecondPerConnection = kMiB});
+  const DownloadTask task = Task();
+  std::optional<bool> cancelTaken;
+  engine.SetTaskUpdateCallback([&, forward = log->Callback()](const DownloadTask& report) {
+    // The run thread reports its end here, before it lets go of the id.
+    if (report.status == DownloadStatus::Paused) cancelTaken = engine.Cancel(report.id);
+    forward(report);
+  });
+  engine.Queue(task);
+  ASSERT_TRUE(WaitForProgress(1));
+  engine.Pause(task.id);
+  const auto end = log->WaitForEnd();
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->status, DownloadStatus::Paused);
+  EXPECT_EQ(cancelTaken, std::optional<bool>(false));
+  EXPECT_TRUE(std::filesystem::exists(SegmentsFolder(task)));
+  EXPECT_TRUE(test::WaitUntil([&] { return !engine.IsRunning(task.id); }, std::chrono::seconds(10)));
+  EXPECT_FALSE(engine.Cancel(task.id));
+}
+
 // Once the transfer is over a pause changes nothing, but a cancel still does.
 TEST_F(DownloadEngineTest, StopWhileFinishingCancelsButDoesNotPause) {
   server.SetResource("/file.bin", {.body = test::MakeContent(kMiB)});
@@ -534,7 +558,7 @@ TEST_F(DownloadEngineTest, StopWhileFinishingCancelsButDoesNotPause) {
     const DownloadTask task = Task(cancel ? "cancelled.bin" : "paused.bin");
     engine.SetTaskUpdateCallback([&, forward = log->Callback()](const DownloadTask& report) {
       if (report.status == DownloadStatus::Verifying) {
-        cancel ? engine.Cancel(report.id) : engine.Pause(report.id);
+        cancel ? void(engine.Cancel(report.id)) : engine.Pause(report.id);
       }
       forward(report);
     });

@@ -205,15 +205,16 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
     // comes after it finds the verified file listed and leaves it alone, one
     // that comes before it is settled by the run (see OnTaskUpdate).
     if (task->status == DownloadStatus::Completed) return DownloadIsCompleted();
-    engine->Cancel(id);
+    // A run ends its cancel by removing the files; with none to do it (no
+    // run, or one already ending paused) the cancel does the same here. The
+    // run's reports are handled under this lock, and none of them takes the
+    // cancel back (see OnTaskUpdate).
+    const bool runEndsIt = engine->Cancel(id);
+    pendingPauseIds.erase(id);
+    pendingResumeIds.erase(id);
     task->status = DownloadStatus::Cancelled;
     task->failureReason.clear();
-    // A run ends its cancel by removing the files; with none to do it (a
-    // paused, failed or finished download) the cancel does the same here.
-    // The run's last report is handled under this lock, so a run not listed
-    // as running now has no report left to bring.
-    const bool runEndsIt = engine->IsRunning(id);
-    if (!runEndsIt) ZeroProgress(*task);
+    ZeroProgress(*task);
     store->Save(*task);
     if (runEndsIt) return OkAnswer(true);
     copy = *task;

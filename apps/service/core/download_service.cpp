@@ -250,11 +250,14 @@ void DownloadService::OnTaskUpdate(const DownloadTask& report) {
   if (progressCrossingPause || pauseCrossingResume) return;
   // Nor does its progress take back a cancel: the run ends Cancelled (or, when
   // the cancel came too late, Completed or Failed), and until then a saved
-  // progress status would bring the download back after a crash.
+  // progress status would bring the download back after a crash. A run that
+  // was already ending paused left the cancel to its command, which removed
+  // the files its Paused report still counts.
   const bool progressCrossingCancel =
       current->status == DownloadStatus::Cancelled &&
       IsOneOf(update.status, {DownloadStatus::Queued, DownloadStatus::Starting,
-                              DownloadStatus::Downloading, DownloadStatus::Verifying});
+                              DownloadStatus::Downloading, DownloadStatus::Verifying,
+                              DownloadStatus::Paused});
   if (progressCrossingCancel) return;
 
   // Reports of the finishing phase change only what the store does not keep;

@@ -53,7 +53,8 @@ struct DownloadControl {
   // resume can no longer revive it. revivals counts the stops a resume took
   // back, so the run can tell workers that stopped for a revoked stop.
   std::mutex settleMutex;
-  bool stopSettled = false;  // guarded by settleMutex
+  bool stopSettled = false;   // guarded by settleMutex
+  bool endingPaused = false;  // guarded by settleMutex
   std::atomic<int> revivals{0};
 
   // Run thread: whether a stop is requested; if so, the run is now ending.
@@ -61,6 +62,24 @@ struct DownloadControl {
     std::lock_guard lock(settleMutex);
     stopSettled = stopRequested.load();
     return stopSettled;
+  }
+
+  // Run thread, ending for a settled stop: whether it ends paused. From then
+  // on a cancel cannot change how the run ends (see RequestCancel).
+  bool SettlePause() {
+    std::lock_guard lock(settleMutex);
+    endingPaused = pauseRequested.load();
+    return endingPaused;
+  }
+
+  // Asks the run to end cancelled. False when it is already ending paused:
+  // it will keep the files, so whoever cancels must remove them.
+  bool RequestCancel() {
+    std::lock_guard lock(settleMutex);
+    if (endingPaused) return false;
+    pauseRequested.store(false);
+    stopRequested.store(true);
+    return true;
   }
 
   // Takes back a stop unless the run has already acted on it.

@@ -135,13 +135,11 @@ void DownloadEngine::Pause(const std::string& id) {
   }
 }
 
-void DownloadEngine::Cancel(const std::string& id) {
+bool DownloadEngine::Cancel(const std::string& id) {
   RunRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
-  if (const auto control = Find(registry, id)) {
-    control->pauseRequested.store(false);
-    control->stopRequested.store(true);
-  }
+  const auto control = Find(registry, id);
+  return control != nullptr && control->RequestCancel();
 }
 
 bool DownloadEngine::Resume(const std::string& id) {

@@ -62,7 +62,11 @@ class DownloadEngine {
   void Queue(const DownloadTask& task, StartMode mode = StartMode::Continue);
 
   void Pause(const std::string& id);
-  void Cancel(const std::string& id);
+  // True when the id's run takes the cancel: it removes the files and reports
+  // Cancelled (or Completed or Failed when the cancel came too late). False
+  // when there is no run or it is already ending paused; the files are then
+  // the caller's to remove.
+  bool Cancel(const std::string& id);
   // Takes back a pause or cancel of the id's run. False when there is no run
   // or it has already acted on its stop (it is ending); a new run is needed.
   bool Resume(const std::string& id);

@@ -80,9 +80,9 @@ class TaskRun {
   void Prepare(const ProbeResult& probe, platform::HttpSession& session,
                const platform::RequestTarget& target);
   void DiscardProgress();
-  // Ends the run as its stop asked: Paused keeps the progress, Cancelled
+  // Ends the run for a settled stop: paused keeps the progress, cancelled
   // removes the files.
-  void EndStopped();
+  void EndStopped(bool paused);
   // Returns false when the run ended paused or cancelled.
   bool Transfer(platform::HttpSession& session, const platform::RequestTarget& target);
   void RunWorkers(platform::HttpSession& session, const platform::RequestTarget& target);
@@ -160,7 +160,7 @@ bool TaskRun::WaitOutOutage(const std::string& cause, std::chrono::milliseconds 
       // A resume that took the stop back wants the download now.
       if (control.SettleStop()) {
         task.failureReason.clear();
-        EndStopped();
+        EndStopped(control.SettlePause());
         return false;
       }
       break;
@@ -179,7 +179,7 @@ bool TaskRun::ProbeAndTransfer(platform::HttpSession& session,
     try {
       while (!(probe = ProbeDownload(session, target, control.stopRequested, *control.clock))) {
         if (control.SettleStop()) {
-          EndStopped();
+          EndStopped(control.SettlePause());
           return false;
         }
       }
@@ -280,7 +280,7 @@ bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTa
     const int revivals = control.revivals.load();
     RunWorkers(session, target);
     if (control.SettleStop()) {
-      EndStopped();
+      EndStopped(control.SettlePause());
       return false;
     }
     if (resourceChanged.load()) throw ResourceChangedError();
@@ -291,8 +291,8 @@ bool TaskRun::Transfer(platform::HttpSession& session, const platform::RequestTa
   return true;
 }
 
-void TaskRun::EndStopped() {
-  if (control.pauseRequested.load()) {
+void TaskRun::EndStopped(bool paused) {
+  if (paused) {
     task.status = DownloadStatus::Paused;
   } else {
     task.status = DownloadStatus::Cancelled;
@@ -444,7 +444,7 @@ void TaskRun::Finish() {
   task.finalizeTotal = 0;
   // A pause cannot stop a transfer that is over, but a cancel that came while
   // joining or hashing still decides what the download ends as.
-  if (control.SettleStop() && !control.pauseRequested.load()) return EndStopped();
+  if (control.SettleStop() && !control.pauseRequested.load()) return EndStopped(false);
 
   RemoveDownloadFiles(task, false);
   task.segments.clear();
