@@ -210,6 +210,8 @@ std::string DownloadService::HandleCancelDownload(const std::string& request) {
     // run's reports are handled under this lock, and none of them takes the
     // cancel back (see OnTaskUpdate).
     const bool runEndsIt = engine->Cancel(id);
+    // A Paused report crossing the cancel is dropped, so it cannot close a
+    // pending pause; left open, it would drop the next run's progress.
     pendingPauseIds.erase(id);
     pendingResumeIds.erase(id);
     task->status = DownloadStatus::Cancelled;
